@@ -1,0 +1,130 @@
+// Control surface of the user-mode framework: what the simulator and the tests use to
+// play the parts of the operating system (PnP manager, HID class, clock, event log).
+// Driver code never includes this header.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "../wdf.h"
+
+namespace kmdf {
+
+// ---- time ----
+
+// System time in 100 ns units. KeQuerySystemTime reads it, KeDelayExecutionThread
+// advances it (a virtual clock costs no real time).
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual LONGLONG Now() = 0;
+    virtual void Delay(LONGLONG duration100ns) = 0;
+};
+
+class VirtualClock final : public Clock {
+public:
+    explicit VirtualClock(LONGLONG start = 0) : now_(start) {}
+    LONGLONG Now() override { return now_; }
+    void Delay(LONGLONG duration100ns) override { now_ += duration100ns; }
+    void AdvanceMs(LONGLONG ms) { now_ += ms * 10000; }
+
+private:
+    LONGLONG now_;
+};
+
+// nullptr restores the built-in virtual clock. The clock must outlive its use.
+void SetClock(Clock* clock);
+Clock& CurrentClock();
+
+// ---- event log ----
+
+struct ErrorLogEntry {
+    PVOID IoObject = nullptr;
+    std::vector<std::uint8_t> Bytes;  // the whole entry as allocated
+
+    const IO_ERROR_LOG_PACKET& Packet() const { return *reinterpret_cast<const IO_ERROR_LOG_PACKET*>(Bytes.data()); }
+    // The first insertion string, without its terminator; empty without one.
+    std::u16string InsertionString() const;
+};
+
+// Entries written so far, oldest first; TakeErrorLog empties the log.
+const std::vector<ErrorLogEntry>& ErrorLog();
+std::vector<ErrorLogEntry> TakeErrorLog();
+// While set, IoAllocateErrorLogEntry returns nullptr as when the system has no entry free.
+void FailErrorLogAllocation(bool fail);
+
+// ---- power ----
+
+// Number of PoSetSystemState(ES_USER_PRESENT) calls since the last reset.
+std::uint64_t UserPresentCount();
+
+// ---- objects ----
+
+// Frees every object, restores the built-in clock and empties the event log.
+void ResetFramework();
+
+PWDFDEVICE_INIT AllocateDeviceInit(WDFDRIVER driver);
+void FreeDeviceInit(PWDFDEVICE_INIT deviceInit);  // only when WdfDeviceCreate was not called or failed
+
+struct DeviceInitInfo {
+    bool IsFilter = false;
+    bool PowerPolicyOwner = true;
+    WDF_PNPPOWER_EVENT_CALLBACKS PnpPower{};
+};
+// What the driver asked of the device's init record; valid until the device is deleted.
+const DeviceInitInfo& DeviceInitOf(WDFDEVICE device);
+
+// Deletes the device with its children (queues, locks, memory, requests still queued
+// are completed with STATUS_CANCELLED).
+void DeleteDevice(WDFDEVICE device);
+
+// ---- requests ----
+
+struct RequestSetup {
+    WDF_REQUEST_TYPE Type = WdfRequestTypeDeviceControlInternal;
+    ULONG IoControlCode = 0;
+    size_t OutputLength = 0;  // an output buffer of this many bytes (0: none)
+    std::vector<std::uint8_t> Input;
+    PVOID Type3InputBuffer = nullptr;
+    PVOID UserBuffer = nullptr;  // where a HID_XFER_PACKET sits for feature requests
+};
+
+struct RequestResult {
+    bool Completed = false;
+    NTSTATUS Status = STATUS_SUCCESS;
+    ULONG_PTR Information = 0;
+};
+
+// A request the test owns; it stays valid after completion until DeleteRequest.
+WDFREQUEST CreateRequest(const RequestSetup& setup);
+void DeleteRequest(WDFREQUEST request);
+RequestResult ResultOf(WDFREQUEST request);
+std::span<std::uint8_t> OutputOf(WDFREQUEST request);
+// Called once when the request completes (the HID class's completion routine).
+void OnCompletion(WDFREQUEST request, std::function<void(WDFREQUEST)> callback);
+
+// Hands a request to the device's default queue, as the I/O manager does.
+void SendToDevice(WDFDEVICE device, WDFREQUEST request);
+// Requests waiting in a manual queue.
+size_t PendingRequestCount(WDFQUEUE queue);
+
+// RAII owner for tests.
+class ScopedRequest {
+public:
+    explicit ScopedRequest(const RequestSetup& setup) : request_(CreateRequest(setup)) {}
+    ~ScopedRequest() { DeleteRequest(request_); }
+    ScopedRequest(const ScopedRequest&) = delete;
+    ScopedRequest& operator=(const ScopedRequest&) = delete;
+    WDFREQUEST get() const { return request_; }
+    operator WDFREQUEST() const { return request_; }
+    RequestResult Result() const { return ResultOf(request_); }
+    std::span<std::uint8_t> Output() const { return OutputOf(request_); }
+
+private:
+    WDFREQUEST request_;
+};
+
+}  // namespace kmdf
