@@ -1,0 +1,13 @@
+// Click emulation and keys: output samples to touch, mouse and keyboard reports.
+#pragma once
+
+#include <cstdint>
+
+#include "device_context.h"
+
+namespace kav {
+
+// The eight hardware button lines of a device event packet (byte 6, active low).
+void DeviceButtons(DEVICE_CONTEXT* context, const std::uint8_t* packet);
+
+}  // namespace kav
