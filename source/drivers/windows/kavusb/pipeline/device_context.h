@@ -9,6 +9,7 @@
 #include "shared/device_packet.h"
 #include "shared/device_records.h"
 #include "shared/hid_reports.h"
+#include "track_point.h"
 
 namespace kav {
 
@@ -19,15 +20,70 @@ constexpr std::size_t kMaxSamplesPerFrame = 60;
 
 #pragma pack(push, 1)
 
-// One camera's part of a touch frame. The shadow stages extend it.
+struct SHADOW_INTERVAL {
+    std::int32_t start;  // inclusive
+    std::int32_t end;    // exclusive
+};
+static_assert(sizeof(SHADOW_INTERVAL) == 8);
+
+// Remembers two shadows that one camera saw apart, to split them again once they merge.
+struct MERGE_TRACKER {
+    SHADOW_INTERVAL previous[2];
+    std::int32_t width[2];
+    std::uint8_t state;  // 0 idle, 1 split just made, 2 splitting, 3 two shadows seen
+};
+static_assert(sizeof(MERGE_TRACKER) == 25);
+
+// One camera's part of a touch frame.
 struct CAMERA_LINE {
     std::uint8_t Line[kLinePixels];  // bi-level: 1 shadow, 0 lit
+    SHADOW_INTERVAL Interval[2];
+    std::int32_t Count;       // after splitting
+    std::int32_t CountFound;  // as found, before splitting
+    MERGE_TRACKER Tracker;
 };
-static_assert(sizeof(CAMERA_LINE) == kLinePixels);
+
+// Pixel position to viewing angle: a polynomial in u = p/320 - 1 over the window.
+struct CAMERA_MODEL {
+    std::uint32_t WindowStart;
+    std::uint32_t WindowEnd;  // exclusive
+    float Coef[8];
+};
+static_assert(sizeof(CAMERA_MODEL) == 40);
+
+// Triangulation plane to logical coordinates.
+struct SCREEN_SCALE {
+    float ScaleX;
+    float OffsetX;
+    float ScaleY;
+    float OffsetY;
+    float ScaleSize;
+    float NewContactDistance;  // baseline units
+    float BaselineMm;
+};
+static_assert(sizeof(SCREEN_SCALE) == 28);
+
+constexpr std::size_t kHistoryLength = 50;
+
+// One contact's last 50 points; Newest is -1 while empty.
+struct HISTORY_RING {
+    TRACK_POINT Entry[kHistoryLength];
+    std::int32_t Newest;
+};
+static_assert(sizeof(HISTORY_RING) == 50 * 33 + 4);
 
 // Camera lines, shadows, camera models, contact tracks and filter histories.
 struct TRIANGULATION {
     CAMERA_LINE Camera[2];  // A, B
+    CAMERA_MODEL Model[2];  // A, B
+    SCREEN_SCALE Scale;
+    TRACK_POINT Raw[2];        // the pair the last frame produced
+    TRACK_POINT Reference[2];  // what the next frame's candidates are compared with
+    TRACK_POINT Filtered[2];
+    std::int32_t HoldCounter;
+    std::uint8_t TwoAgainstOne;    // 0 after a resolved one-against-two frame, else 1
+    std::uint8_t SingleShadow[3];  // [0] read by the output stage, [2] the newest
+    HISTORY_RING History[2];
 };
 
 // Image devices learn the lit background of each camera line.
