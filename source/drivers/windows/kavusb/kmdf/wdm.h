@@ -61,6 +61,8 @@ constexpr EXECUTION_STATE ES_CONTINUOUS = 0x80000000;
 void PoSetSystemState(EXECUTION_STATE flags);
 
 void RtlInitUnicodeString(PUNICODE_STRING destination, PCWSTR source);
-// Formats into the string's buffer; only %s (a narrow string) and %d / %u / %x are
-// understood, which is all the driver uses.
+// Formats into the string's buffer, as the kernel's wide printf does: %s is a wide
+// string (PCWSTR), %S a narrow one; %d %i %u %x %X %c %p %% with flags, width and
+// precision, and the h / l (32 bits) / ll / I64 sizes. STATUS_BUFFER_OVERFLOW when the
+// text and its terminator do not fit; the buffer then holds the truncated text.
 NTSTATUS RtlUnicodeStringPrintf(PUNICODE_STRING destination, PCWSTR format, ...);

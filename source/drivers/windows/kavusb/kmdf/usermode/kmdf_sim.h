@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,7 +29,11 @@ class VirtualClock final : public Clock {
 public:
     explicit VirtualClock(LONGLONG start = 0) : now_(start) {}
     LONGLONG Now() override { return now_; }
-    void Delay(LONGLONG duration100ns) override { now_ += duration100ns; }
+    // Saturates: a driver may ask for an endless wait.
+    void Delay(LONGLONG duration100ns) override {
+        constexpr LONGLONG kMax = std::numeric_limits<LONGLONG>::max();
+        now_ = duration100ns > 0 && now_ > kMax - duration100ns ? kMax : now_ + duration100ns;
+    }
     void AdvanceMs(LONGLONG ms) { now_ += ms * 10000; }
 
 private:
@@ -36,6 +41,8 @@ private:
 };
 
 // nullptr restores the built-in virtual clock. The clock must outlive its use.
+// The framework serialises its calls into a VirtualClock; any other clock is called
+// without a lock (Delay may block) and must be thread-safe if threads share it.
 void SetClock(Clock* clock);
 Clock& CurrentClock();
 
@@ -63,8 +70,15 @@ std::uint64_t UserPresentCount();
 
 // ---- objects ----
 
-// Frees every object, restores the built-in clock and empties the event log.
+// Frees every object, restores the built-in clock (at time 0) and empties the event log.
+// Driver callbacks are not called. Requests from CreateRequest stay the test's: they
+// survive, out of any queue, until DeleteRequest.
 void ResetFramework();
+
+// A DRIVER_OBJECT for the driver's entry point; the framework owns it until ResetFramework.
+PDRIVER_OBJECT CreateDriverObject();
+// The configuration WdfDriverCreate was given (EvtDriverDeviceAdd, EvtDriverUnload ...).
+const WDF_DRIVER_CONFIG& DriverConfigOf(WDFDRIVER driver);
 
 PWDFDEVICE_INIT AllocateDeviceInit(WDFDRIVER driver);
 void FreeDeviceInit(PWDFDEVICE_INIT deviceInit);  // only when WdfDeviceCreate was not called or failed
@@ -80,6 +94,11 @@ const DeviceInitInfo& DeviceInitOf(WDFDEVICE device);
 // Deletes the device with its children (queues, locks, memory, requests still queued
 // are completed with STATUS_CANCELLED).
 void DeleteDevice(WDFDEVICE device);
+
+// What the device reports after WdfDeviceSetPnpCapabilities; valid until it is deleted.
+const WDF_DEVICE_PNP_CAPABILITIES& PnpCapabilitiesOf(WDFDEVICE device);
+// The queue SendToDevice hands requests to; nullptr without one.
+WDFQUEUE DefaultQueueOf(WDFDEVICE device);
 
 // ---- requests ----
 
@@ -103,12 +122,15 @@ WDFREQUEST CreateRequest(const RequestSetup& setup);
 void DeleteRequest(WDFREQUEST request);
 RequestResult ResultOf(WDFREQUEST request);
 std::span<std::uint8_t> OutputOf(WDFREQUEST request);
-// Called once when the request completes (the HID class's completion routine).
+// Called once when the request completes (the HID class's completion routine), on the
+// completing thread, outside the framework's lock. Set it before sending the request.
 void OnCompletion(WDFREQUEST request, std::function<void(WDFREQUEST)> callback);
 
-// Hands a request to the device's default queue, as the I/O manager does.
+// Hands a request to the device's default queue, as the I/O manager does. A request is
+// sent once; without a default queue it completes with STATUS_INVALID_DEVICE_REQUEST.
 void SendToDevice(WDFDEVICE device, WDFREQUEST request);
-// Requests waiting in a manual queue.
+// Requests waiting in a queue (parked in a manual one, or not yet presented by a
+// sequential one).
 size_t PendingRequestCount(WDFQUEUE queue);
 
 // RAII owner for tests.
