@@ -61,7 +61,8 @@ public:
         WDF_DRIVER_CONFIG_INIT(&config, kav::NerioUSBEvtDeviceAdd);
         WDF_OBJECT_ATTRIBUTES attributes;
         WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
-        WDF_OBJECT_ATTRIBUTES_SET_CONTEXT_TYPE(&attributes, kav::DRIVER_CONTEXT);
+        using kav::WDF_DRIVER_CONTEXT_TYPE_INFO;
+        WDF_OBJECT_ATTRIBUTES_SET_CONTEXT_TYPE(&attributes, DRIVER_CONTEXT);
         WDFDRIVER driver = nullptr;
         ok_ = NT_SUCCESS(WdfDriverCreate(kmdf::CreateDriverObject(), nullptr, &attributes, &config, &driver)) &&
               NT_SUCCESS(kav::NerioUSBCreateDevice(kmdf::AllocateDeviceInit(driver), &device_));

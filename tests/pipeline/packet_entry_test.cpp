@@ -142,8 +142,9 @@ TEST_F(PacketEntryTest, DeviceEventsBecomeEventReportsExceptWhileCalibrating) {
         WDFREQUEST request = ParkRead(8);
         EXPECT_EQ(Feed(DeviceEvent(c.command)), STATUS_UNSUCCESSFUL);
         EXPECT_EQ(kmdf::ResultOf(request).Completed, c.reported);
-        if (c.reported) EXPECT_EQ(Report(request), (std::vector<std::uint8_t>{0x32, 0x42, 0xFE, 0, 0, 0, 0, 0}));
-        if (!c.reported) {
+        if (c.reported) {
+            EXPECT_EQ(Report(request), (std::vector<std::uint8_t>{0x32, 0x42, 0xFE, 0, 0, 0, 0, 0}));
+        } else {
             // Leave the queue empty for the next case.
             WDFREQUEST left = nullptr;
             ASSERT_TRUE(NT_SUCCESS(WdfIoQueueRetrieveNextRequest(Context()->ReadQueue, &left)));

@@ -79,7 +79,7 @@ TEST(BackgroundStep, LearnsFirstThenMasksDarkSamples) {
     for (std::uint8_t& level : state.Level) level = 100;
     samples[3] = 70;
     BackgroundStep(samples, &state, stream);
-    EXPECT_EQ(Pixels(stream + 64, 5), "11011");  // 70 stays dark where 55 was
+    EXPECT_EQ(Pixels(stream + 64, 5), "11010");  // 70 stays dark where 55 was
 }
 
 TEST(BackgroundStep, BackgroundFollowsTheLightSlowlyDownAndQuicklyUp) {

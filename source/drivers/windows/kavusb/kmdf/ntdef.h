@@ -21,6 +21,9 @@ using PWSTR = WCHAR*;
 using PCSTR = const char*;
 using KIRQL = UCHAR;
 
+constexpr BOOLEAN TRUE = 1;
+constexpr BOOLEAN FALSE = 0;
+
 
 constexpr bool NT_SUCCESS(NTSTATUS status) { return status >= 0; }
 

@@ -15,8 +15,26 @@ struct MAPPED_POINT {
     bool Inside;
 };
 
+struct REGION_LAYOUT {
+    bool Cubic;
+    std::uint8_t Count;
+};
+
+// The device config's region byte: odd parity with bit 0 clear gives a region count,
+// exactly 0x01 the single cubic region, anything else no region.
+REGION_LAYOUT DecodeRegionByte(std::uint8_t value);
+
 // The identity region covering the whole logical range.
 void ResetRegion(MAP_REGION* region);
+// x' = t0·Y + t1·X + t2, y' = u0·Y + u1·X + u2; the bounds are kept.
+void SetRegionAffine(MAP_REGION* region, const float* t, const float* u);
+// The ten cubic coefficients of each calibration record; the bounds are kept.
+void SetRegionCubic(MAP_REGION* region, const DEVICE_CALIB_PARAS& x, const DEVICE_CALIB_PARAS& y);
+
+// Rebuilds every region from the cached device config, calibration records and screen
+// property. At device start a device config without regions is rewritten to read back
+// as the whole screen.
+void SetupRegions(DEVICE_CONTEXT* context, bool atDeviceStart);
 
 // Evaluates the region's polynomials in single precision, exactly as the calibration
 // tool fits them.

@@ -51,4 +51,127 @@ void BackgroundStep(const std::uint8_t* samples, BACKGROUND_STATE* state, std::u
     std::memset(stream + kStreamMargin + kImageSamples, 0, kLinePixels - kStreamMargin - kImageSamples);
 }
 
+namespace {
+
+constexpr std::int32_t kMinLitGap = 3;
+constexpr std::size_t kMaxRuns = kLinePixels / 2 + 1;
+
+std::int32_t Length(const SHADOW_INTERVAL& run) {
+    return run.end - run.start;
+}
+
+void Fill(std::uint8_t* line, const SHADOW_INTERVAL& run) {
+    std::memset(line + run.start, 1, static_cast<std::size_t>(Length(run)));
+}
+
+}  // namespace
+
+std::int32_t FindShadows(std::uint8_t* line, std::int32_t lo, std::int32_t hi, SHADOW_INTERVAL* intervals) {
+    constexpr std::int32_t kPixels = static_cast<std::int32_t>(kLinePixels);
+    if (lo < 0) lo = 0;
+    if (hi > kPixels) hi = kPixels;
+    if (lo >= hi) return 0;
+
+    // Lit runs inside the window, in position order.
+    SHADOW_INTERVAL runs[kMaxRuns];
+    std::size_t n = 0;
+    bool open = false;
+    if (line[lo] == 0) {
+        runs[n].start = lo;
+        open = true;
+    }
+    for (std::int32_t i = lo + 1; i < hi; ++i) {
+        if (line[i - 1] == 1 && line[i] == 0) {
+            runs[n].start = i;
+            open = true;
+        } else if (line[i - 1] == 0 && line[i] == 1 && open) {
+            runs[n++].end = i;
+            open = false;
+        }
+    }
+    if (open) runs[n++].end = hi;
+
+    // Lit runs touching either end of the window are left alone.
+    std::size_t first = n > 0 && runs[0].start == lo ? 1 : 0;
+    if (n > 0 && runs[n - 1].end == hi) --n;
+
+    for (std::size_t j = first + 1; j < n; ++j) {
+        for (std::size_t i = first; i < j; ++i) {
+            if (Length(runs[j]) < Length(runs[i])) {
+                const SHADOW_INTERVAL swap = runs[i];
+                runs[i] = runs[j];
+                runs[j] = swap;
+            }
+        }
+    }
+    while (first < n && Length(runs[first]) < kMinLitGap) Fill(line, runs[first++]);
+    for (std::size_t i = first; i + 1 < n; ++i) Fill(line, runs[i]);
+
+    std::int32_t count = 0;
+    bool inShadow = false;
+    auto start = [&](std::int32_t at) {
+        if (count < 2) intervals[count] = SHADOW_INTERVAL{at, hi};
+        inShadow = true;
+    };
+    if (line[lo] == 1) start(lo);
+    for (std::int32_t i = lo + 1; i < hi; ++i) {
+        if (line[i - 1] == 0 && line[i] == 1) {
+            start(i);
+        } else if (line[i - 1] == 1 && line[i] == 0 && inShadow) {
+            if (count < 2) intervals[count].end = i;
+            ++count;
+            inShadow = false;
+        }
+    }
+    if (inShadow) ++count;
+    return count < 2 ? count : 2;
+}
+
+void SplitMerged(SHADOW_INTERVAL* intervals, std::int32_t* count, std::int32_t otherCountFound,
+                 MERGE_TRACKER* tracker) {
+    MERGE_TRACKER& t = *tracker;
+    if (*count == 0) {
+        t.state = 0;
+        return;
+    }
+    if (*count == 2) {
+        t.state = 3;
+        t.previous[0] = intervals[0];
+        t.previous[1] = intervals[1];
+        t.width[0] = Length(intervals[0]);
+        t.width[1] = Length(intervals[1]);
+        return;
+    }
+    if (*count != 1) return;
+
+    if (otherCountFound < 2) t.state = 0;
+    bool split = false;
+    if (t.state == 3) {
+        // The single shadow covers both earlier ones.
+        if (t.previous[0].end > intervals[0].start && t.previous[1].start < intervals[0].end) {
+            t.state = 1;
+            split = true;
+        } else {
+            t.state = 0;
+        }
+    } else if (t.state == 1 || t.state == 2) {
+        if (t.state == 1 && Length(intervals[0]) > Length(t.previous[0])) {
+            t.state = 2;
+            const std::int32_t swap = t.width[0];
+            t.width[0] = t.width[1];
+            t.width[1] = swap;
+        }
+        const std::int32_t w = Length(intervals[0]);
+        if (t.width[0] > w) t.width[0] = w;
+        if (t.width[1] > w) t.width[1] = w;
+        split = true;
+    }
+    if (split) {
+        intervals[1] = SHADOW_INTERVAL{intervals[0].end - t.width[1], intervals[0].end};
+        intervals[0] = SHADOW_INTERVAL{intervals[0].start, intervals[0].start + t.width[0]};
+        *count = 2;
+    }
+    t.previous[0] = intervals[0];
+}
+
 }  // namespace kav

@@ -16,4 +16,14 @@ void DecodeLine(const std::uint8_t* stream, int length, std::uint8_t* line);
 // as a 640-byte stream (64 lit pixels at each end). The first frame only learns.
 void BackgroundStep(const std::uint8_t* samples, BACKGROUND_STATE* state, std::uint8_t* stream);
 
+// Finds at most two shadows in [lo, hi): lit gaps narrower than 3 pixels are filled and
+// of the remaining interior gaps only the widest survives. Modifies the line. Returns the
+// shadow count and writes the intervals in position order. The window is clamped to
+// the line.
+std::int32_t FindShadows(std::uint8_t* line, std::int32_t lo, std::int32_t hi, SHADOW_INTERVAL* intervals);
+
+// Splits a single shadow that covers two shadows seen apart before, while the other
+// camera (otherCountFound) still sees two. Updates the count and the tracker.
+void SplitMerged(SHADOW_INTERVAL* intervals, std::int32_t* count, std::int32_t otherCountFound, MERGE_TRACKER* tracker);
+
 }  // namespace kav
