@@ -104,3 +104,135 @@ TEST(BackgroundStep, BackgroundFollowsTheLightSlowlyDownAndQuicklyUp) {
 
 }  // namespace
 }  // namespace kav::test
+
+namespace kav::test {
+namespace {
+
+std::vector<std::uint8_t> LineOf(const std::string& pixels) {
+    std::vector<std::uint8_t> line(kLinePixels, 0);
+    for (size_t i = 0; i < pixels.size(); ++i) line[i] = pixels[i] == '1' ? 1 : 0;
+    return line;
+}
+
+std::vector<std::uint8_t> LineWithShadows(std::initializer_list<SHADOW_INTERVAL> shadows) {
+    std::vector<std::uint8_t> line(kLinePixels, 0);
+    for (const SHADOW_INTERVAL& s : shadows) std::fill(line.begin() + s.start, line.begin() + s.end, 1);
+    return line;
+}
+
+struct Found {
+    std::int32_t count;
+    std::vector<std::pair<int, int>> intervals;
+    bool operator==(const Found&) const = default;
+};
+
+Found Find(std::vector<std::uint8_t> line, std::int32_t lo, std::int32_t hi) {
+    SHADOW_INTERVAL intervals[2] = {{-7, -7}, {-7, -7}};
+    Found found{FindShadows(line.data(), lo, hi, intervals), {}};
+    for (std::int32_t i = 0; i < found.count; ++i) found.intervals.emplace_back(intervals[i].start, intervals[i].end);
+    return found;
+}
+
+void PrintTo(const Found& f, std::ostream* os) {
+    *os << f.count << ":";
+    for (auto [s, e] : f.intervals) *os << " [" << s << "," << e << ")";
+}
+
+TEST(FindShadows, NarrowGapsJoinAndOnlyTheWidestInteriorGapSurvives) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> line;
+        std::int32_t lo, hi;
+        Found expected;
+    };
+    const Case cases[] = {
+        {"window 0..16", LineOf("0011000110001100"), 0, 16, {2, {{2, 9}, {12, 14}}}},
+        {"one shadow", LineWithShadows({{100, 110}}), 0, 640, {1, {{100, 110}}}},
+        {"two-pixel gap, the only gap", LineWithShadows({{100, 110}, {112, 120}}), 0, 640, {1, {{100, 120}}}},
+        {"three-pixel gap survives", LineWithShadows({{100, 110}, {113, 120}}), 0, 640, {2, {{100, 110}, {113, 120}}}},
+        {"three shadows: the wider gap stays",
+         LineWithShadows({{100, 110}, {115, 120}, {130, 140}}),
+         0,
+         640,
+         {2, {{100, 120}, {130, 140}}}},
+        {"no shadow", LineWithShadows({}), 0, 640, {0, {}}},
+        {"shadow at the window start", LineWithShadows({{0, 20}, {300, 310}}), 0, 640, {2, {{0, 20}, {300, 310}}}},
+        {"shadow running to the window end", LineWithShadows({{600, 640}}), 0, 640, {1, {{600, 640}}}},
+        {"lit edges are never filled", LineWithShadows({{1, 300}, {302, 639}}), 0, 640, {1, {{1, 639}}}},
+        {"window narrows the search", LineWithShadows({{100, 110}, {400, 410}}), 200, 640, {1, {{400, 410}}}},
+        {"window outside the line is clamped", LineWithShadows({{100, 110}}), -50, 900, {1, {{100, 110}}}},
+        {"empty window", LineWithShadows({{100, 110}}), 300, 300, {0, {}}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Find(c.line, c.lo, c.hi), c.expected) << c.name;
+}
+
+TEST(FindShadows, AlternatingPixelsStayBounded) {
+    std::vector<std::uint8_t> line(kLinePixels);
+    for (size_t i = 0; i < line.size(); ++i) line[i] = static_cast<std::uint8_t>(i % 2);
+    EXPECT_EQ(Find(line, 0, 640), (Found{1, {{1, 640}}}));
+}
+
+TEST(SplitMerged, SplitsAMergedShadowWhileTheOtherCameraSeesTwo) {
+    MERGE_TRACKER tracker{};
+    SHADOW_INTERVAL iv[2] = {{100, 110}, {130, 140}};
+    std::int32_t count = 2;
+    SplitMerged(iv, &count, 2, &tracker);
+    EXPECT_EQ(tracker.state, 3);
+
+    // One shadow covering both: split into the remembered widths at its two ends.
+    iv[0] = {105, 135};
+    count = 1;
+    SplitMerged(iv, &count, 2, &tracker);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(tracker.state, 1);
+    EXPECT_EQ(iv[0].start, 105);
+    EXPECT_EQ(iv[0].end, 115);
+    EXPECT_EQ(iv[1].start, 125);
+    EXPECT_EQ(iv[1].end, 135);
+
+    // Wider than the last split: widths swap and are capped by the shadow's length.
+    iv[0] = {100, 108};
+    count = 1;
+    tracker.width[0] = 4;
+    tracker.width[1] = 20;
+    SplitMerged(iv, &count, 2, &tracker);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(tracker.state, 1);  // 8 pixels is not wider than the last 10
+    EXPECT_EQ(iv[0].end - iv[0].start, 4);
+    EXPECT_EQ(iv[1].start, 100);  // width 20 capped at 8
+    EXPECT_EQ(iv[1].end, 108);
+
+    iv[0] = {100, 130};
+    count = 1;
+    SplitMerged(iv, &count, 2, &tracker);
+    EXPECT_EQ(tracker.state, 2);
+    EXPECT_EQ(iv[0].end - iv[0].start, 8);  // swapped: 8 then 4
+    EXPECT_EQ(iv[1].end - iv[1].start, 4);
+
+    // The other camera sees one shadow: the tracker drops to idle, no split.
+    iv[0] = {100, 130};
+    count = 1;
+    SplitMerged(iv, &count, 1, &tracker);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(tracker.state, 0);
+    count = 0;
+    tracker.state = 3;
+    SplitMerged(iv, &count, 2, &tracker);
+    EXPECT_EQ(tracker.state, 0);
+}
+
+TEST(SplitMerged, ASingleShadowBesideTheEarlierPairIsNotSplit) {
+    MERGE_TRACKER tracker{};
+    SHADOW_INTERVAL iv[2] = {{100, 110}, {130, 140}};
+    std::int32_t count = 2;
+    SplitMerged(iv, &count, 2, &tracker);
+    iv[0] = {200, 220};
+    count = 1;
+    SplitMerged(iv, &count, 2, &tracker);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(tracker.state, 0);
+    EXPECT_EQ(tracker.previous[0].start, 200);
+}
+
+}  // namespace
+}  // namespace kav::test

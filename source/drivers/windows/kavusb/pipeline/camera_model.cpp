@@ -13,9 +13,15 @@ namespace {
 constexpr double kQuarterPi = 0.7853981633974483;
 constexpr float kDefaultCameraSpan = 1.15f;  // radians either side of the diagonal
 
+std::int64_t BaselineMm(const SCREEN_PROPERTY& s) {
+    return static_cast<std::int64_t>(s.CameraBX) - s.CameraAX + static_cast<std::int64_t>(s.Width);
+}
+
+// A baseline that is not positive would divide by zero or mirror the screen.
 bool ScreenPropertyValid(const SCREEN_PROPERTY& s) {
-    return s.Width != 0 && s.Height != 0 && s.NewContactDivisor != 0 && s.NewContactNumerator != 0 &&
-           s.VelocityRefCount != 0 && s.VelocityWeight >= 0.0f && s.VelocityWeight < 1.0f;
+    const std::int64_t b = BaselineMm(s);
+    return b > 0 && b <= INT32_MAX && s.Width != 0 && s.Height != 0 && s.NewContactDivisor != 0 &&
+           s.NewContactNumerator != 0 && s.VelocityRefCount != 0 && s.VelocityWeight >= 0.0f && s.VelocityWeight < 1.0f;
 }
 
 bool CameraRecordValid(const CAMERA_PROPERTIES& c) {
@@ -25,7 +31,7 @@ bool CameraRecordValid(const CAMERA_PROPERTIES& c) {
 }
 
 void BuildScreenScale(SCREEN_SCALE* scale, const SCREEN_PROPERTY& s) {
-    const std::int32_t b = s.CameraBX - s.CameraAX + static_cast<std::int32_t>(s.Width);
+    const std::int32_t b = static_cast<std::int32_t>(BaselineMm(s));
     const float fb = static_cast<float>(b);
     const float w = static_cast<float>(s.Width);
     const float h = static_cast<float>(s.Height);

@@ -90,9 +90,10 @@ void SetRegionBounds(MAP_REGION* region, const REGION_BOUNDS& bounds, const SCRE
     region->YMax = static_cast<std::uint16_t>(static_cast<std::int32_t>(bounds.YMax) * kLogicalRange / h);
 }
 
-// Triple k of a calibration record in its affine form.
+// Triple k of a calibration record in its affine form: bytes 12k .. 12k+11, the last
+// one reaching past the ten cubic coefficients.
 void Triple(const DEVICE_CALIB_PARAS& record, std::size_t k, float* out) {
-    std::memcpy(out, record.Coef + 3 * k, 3 * sizeof(float));
+    std::memcpy(out, reinterpret_cast<const std::uint8_t*>(&record) + 12 * k, 3 * sizeof(float));
 }
 
 }  // namespace
