@@ -34,8 +34,12 @@ NTSTATUS NerioUSBCreateDevice(PWDFDEVICE_INIT deviceInit, WDFDEVICE* device) {
 
     WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
     attributes.ParentObject = created;
-    status = WdfSpinLockCreate(&attributes, &context->SpinLock);
+    // The context is packed: handles are created into locals, never through a pointer
+    // to a context field.
+    WDFSPINLOCK spinLock = nullptr;
+    status = WdfSpinLockCreate(&attributes, &spinLock);
     if (!NT_SUCCESS(status)) return status;
+    context->SpinLock = spinLock;
 
     // Neither queue is power-managed: HID requests are served in any power state.
     WDF_IO_QUEUE_CONFIG queueConfig;
@@ -48,8 +52,11 @@ NTSTATUS NerioUSBCreateDevice(PWDFDEVICE_INIT deviceInit, WDFDEVICE* device) {
 
     WDF_IO_QUEUE_CONFIG_INIT(&queueConfig, WdfIoQueueDispatchManual);
     queueConfig.PowerManaged = WdfFalse;
-    status = WdfIoQueueCreate(created, &queueConfig, WDF_NO_OBJECT_ATTRIBUTES, &context->ReadQueue);
-    if (NT_SUCCESS(status)) *device = created;
+    WDFQUEUE readQueue = nullptr;
+    status = WdfIoQueueCreate(created, &queueConfig, WDF_NO_OBJECT_ATTRIBUTES, &readQueue);
+    if (!NT_SUCCESS(status)) return status;
+    context->ReadQueue = readQueue;
+    *device = created;
     return status;
 }
 
