@@ -1,5 +1,6 @@
 #include "kavusb/pipeline/report_composition.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -26,10 +27,11 @@ Bytes Contact(std::uint8_t status, std::uint8_t id, std::uint16_t x, std::uint16
 }
 
 Bytes TouchReport(const Bytes& contact1, const Bytes& contact2, std::uint8_t count) {
-    Bytes report{kTouchReportId};
-    report.insert(report.end(), contact1.begin(), contact1.end());
-    report.insert(report.end(), contact2.begin(), contact2.end());
-    report.push_back(count);
+    Bytes report(22, 0);
+    report[0] = kTouchReportId;
+    std::copy(contact1.begin(), contact1.end(), report.begin() + 1);
+    std::copy(contact2.begin(), contact2.end(), report.begin() + 11);
+    report[21] = count;
     return report;
 }
 
