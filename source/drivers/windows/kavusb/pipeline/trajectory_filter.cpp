@@ -208,8 +208,8 @@ void FilterTrack(TRACK_POINT* point, TRACK_POINT* reference, double fitStep, HIS
         if (index == newest || path > kPathLimit) break;
     }
 
-    // Newer points. Held points only count until a measured one is seen; one gap is
-    // bridged.
+    // Newer points. Held points are fitted only until a measured one is seen, counted
+    // always; one gap is bridged.
     int forwardOk = 0;
     path = 0.0;
     int misses;
