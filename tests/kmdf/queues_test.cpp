@@ -2,7 +2,9 @@
 // forwarding, and what device deletion does to waiting requests.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kavusb/kmdf/hidport.h"
@@ -200,6 +202,41 @@ TEST_F(Queues, SequentialQueueDrainsRequestsCompletedInsideTheCallback) {
         EXPECT_TRUE(result.Completed);
         EXPECT_EQ(result.Information, i + 1);
     }
+}
+
+std::atomic<int> g_inside{0};
+std::atomic<int> g_overlaps{0};
+std::atomic<int> g_serialPresented{0};
+void EvtSerial(WDFQUEUE, WDFREQUEST request, size_t, size_t, ULONG) {
+    if (g_inside.fetch_add(1) != 0) g_overlaps.fetch_add(1);
+    std::this_thread::yield();  // invites an overlapping presentation, were one possible
+    g_serialPresented.fetch_add(1);
+    g_inside.fetch_sub(1);
+    WdfRequestComplete(request, STATUS_SUCCESS);
+}
+
+TEST_F(Queues, SequentialQueueNeverOverlapsWhenTwoThreadsSend) {
+    WDF_IO_QUEUE_CONFIG config;
+    WDF_IO_QUEUE_CONFIG_INIT_DEFAULT_QUEUE(&config, WdfIoQueueDispatchSequential);
+    config.EvtIoInternalDeviceControl = EvtSerial;
+    ASSERT_EQ(WdfIoQueueCreate(device_, &config, WDF_NO_OBJECT_ATTRIBUTES, nullptr), STATUS_SUCCESS);
+    g_overlaps = 0;
+    g_serialPresented = 0;
+    constexpr int kPerThread = 400;
+    std::vector<WDFREQUEST> mine, theirs;
+    for (int i = 0; i < kPerThread; ++i) {
+        mine.push_back(Make());
+        theirs.push_back(Make());
+    }
+    auto send = [this](const std::vector<WDFREQUEST>& requests) {
+        for (WDFREQUEST r : requests) kmdf::SendToDevice(device_, r);
+    };
+    std::thread other(send, std::cref(theirs));
+    send(mine);
+    other.join();
+    EXPECT_EQ(g_overlaps.load(), 0);
+    EXPECT_EQ(g_serialPresented.load(), 2 * kPerThread);
+    for (WDFREQUEST r : requests_) EXPECT_TRUE(kmdf::ResultOf(r).Completed);
 }
 
 TEST_F(Queues, ManualQueueHandsRequestsOutInArrivalOrder) {

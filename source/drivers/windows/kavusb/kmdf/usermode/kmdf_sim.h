@@ -1,6 +1,9 @@
 // Control surface of the user-mode framework: what the simulator and the tests use to
 // play the parts of the operating system (PnP manager, HID class, clock, event log).
 // Driver code never includes this header.
+//
+// A driver bug that the real system bugchecks on (a stale or wrong handle, completing
+// a request twice, a spin lock taken twice ...) ends the run with a message on stderr.
 #pragma once
 
 #include <cstdint>
@@ -57,7 +60,8 @@ struct ErrorLogEntry {
     std::u16string InsertionString() const;
 };
 
-// Entries written so far, oldest first; TakeErrorLog empties the log.
+// Entries written so far, oldest first; TakeErrorLog empties the log. ErrorLog's
+// reference is for reading while no driver thread writes entries.
 const std::vector<ErrorLogEntry>& ErrorLog();
 std::vector<ErrorLogEntry> TakeErrorLog();
 // While set, IoAllocateErrorLogEntry returns nullptr as when the system has no entry free.
