@@ -39,13 +39,13 @@ TEST(CameraModel, ScreenScaleFromAValidScreenProperty) {
     TRIANGULATION t{};
     EXPECT_TRUE(RebuildCameraModel(&t, Screen800x600(), Camera(1.0f), Camera(1.0f)));
     // Baseline 50 + 50 + 800 = 900 mm.
-    EXPECT_EQ(t.Scale.ScaleX, 36864.0f);
-    EXPECT_EQ(t.Scale.OffsetX, -2048.0f);
-    EXPECT_EQ(t.Scale.ScaleY, 49152.0f);
-    EXPECT_EQ(t.Scale.OffsetY, -1638.4f);
-    EXPECT_EQ(t.Scale.ScaleSize, 36864.0f);
-    EXPECT_EQ(t.Scale.NewContactDistance, 150.0f / 900.0f);
-    EXPECT_EQ(t.Scale.BaselineMm, 900.0f);
+    EXPECT_EQ(+t.Scale.ScaleX, 36864.0f);
+    EXPECT_EQ(+t.Scale.OffsetX, -2048.0f);
+    EXPECT_EQ(+t.Scale.ScaleY, 49152.0f);
+    EXPECT_EQ(+t.Scale.OffsetY, -1638.4f);
+    EXPECT_EQ(+t.Scale.ScaleSize, 36864.0f);
+    EXPECT_EQ(+t.Scale.NewContactDistance, 150.0f / 900.0f);
+    EXPECT_EQ(+t.Scale.BaselineMm, 900.0f);
 }
 
 TEST(CameraModel, InvalidScreenPropertiesFallBackToTheNominalGeometry) {
@@ -70,13 +70,13 @@ TEST(CameraModel, InvalidScreenPropertiesFallBackToTheNominalGeometry) {
         SCREEN_PROPERTY s = Screen800x600();
         c.spoil(s);
         EXPECT_FALSE(RebuildCameraModel(&t, s, Camera(1.0f), Camera(1.0f)));
-        EXPECT_EQ(t.Scale.ScaleX, 32768.0f);
-        EXPECT_EQ(t.Scale.ScaleSize, 32768.0f);
-        EXPECT_EQ(t.Scale.OffsetX, 0.0f);
-        EXPECT_EQ(t.Scale.OffsetY, 0.0f);
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(t.Scale.ScaleY), 0x472AAAABu);
-        EXPECT_EQ(t.Scale.NewContactDistance, 0.25f);
-        EXPECT_EQ(t.Scale.BaselineMm, 900.0f);  // kept from the last valid record
+        EXPECT_EQ(+t.Scale.ScaleX, 32768.0f);
+        EXPECT_EQ(+t.Scale.ScaleSize, 32768.0f);
+        EXPECT_EQ(+t.Scale.OffsetX, 0.0f);
+        EXPECT_EQ(+t.Scale.OffsetY, 0.0f);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(+t.Scale.ScaleY), 0x472AAAABu);
+        EXPECT_EQ(+t.Scale.NewContactDistance, 0.25f);
+        EXPECT_EQ(+t.Scale.BaselineMm, 900.0f);  // kept from the last valid record
     }
 }
 
@@ -99,25 +99,25 @@ TEST(CameraModel, CameraRecordsAreValidOnTheSizeOfTheirFirstTerm) {
         const CAMERA_MODEL& a = t.Model[0];
         const CAMERA_MODEL& b = t.Model[1];
         if (c.valid) {
-            EXPECT_EQ(a.WindowStart, c.start);
-            EXPECT_EQ(a.WindowEnd, c.end);
-            EXPECT_EQ(a.Coef[0], 0.2f);  // 0.5 * 0.2 + 0.1
-            EXPECT_EQ(a.Coef[1], 0.5f * c.p1);
-            EXPECT_EQ(a.Coef[2], 0.125f);
+            EXPECT_EQ(+a.WindowStart, c.start);
+            EXPECT_EQ(+a.WindowEnd, c.end);
+            EXPECT_EQ(+a.Coef[0], 0.2f);  // 0.5 * 0.2 + 0.1
+            EXPECT_EQ(+a.Coef[1], 0.5f * c.p1);
+            EXPECT_EQ(+a.Coef[2], 0.125f);
         } else {
-            EXPECT_EQ(a.WindowStart, 0u);
-            EXPECT_EQ(a.WindowEnd, 640u);
-            EXPECT_EQ(a.Coef[0], 0.0f);
-            EXPECT_EQ(std::bit_cast<std::uint32_t>(a.Coef[1]), 0x3F933333u);
-            EXPECT_EQ(a.Coef[2], 0.0f);
+            EXPECT_EQ(+a.WindowStart, 0u);
+            EXPECT_EQ(+a.WindowEnd, 640u);
+            EXPECT_EQ(+a.Coef[0], 0.0f);
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(+a.Coef[1]), 0x3F933333u);
+            EXPECT_EQ(+a.Coef[2], 0.0f);
         }
         // Camera B is the valid record, negated.
-        EXPECT_EQ(b.Coef[0], -0.2f);
-        EXPECT_EQ(b.Coef[1], -0.5f);
+        EXPECT_EQ(+b.Coef[0], -0.2f);
+        EXPECT_EQ(+b.Coef[1], -0.5f);
     }
     TRIANGULATION t{};
     RebuildCameraModel(&t, Screen800x600(), Camera(1.0f), Camera(0.1f));
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(t.Model[1].Coef[1]), 0xBF933333u);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(+t.Model[1].Coef[1]), 0xBF933333u);
 }
 
 TEST(CameraModel, RebuildResetsTheTrackingState) {
@@ -132,16 +132,16 @@ TEST(CameraModel, RebuildResetsTheTrackingState) {
     t.History[0].Newest = 7;
     t.History[1].Entry[20].state = 2;
     RebuildCameraModel(&t, Screen800x600(), Camera(1.0f), Camera(1.0f));
-    EXPECT_EQ(t.Raw[0].state, 0);
-    EXPECT_EQ(t.Reference[1].state, 0);
-    EXPECT_EQ(t.Filtered[0].state, 0);
-    EXPECT_EQ(t.HoldCounter, 0);
-    EXPECT_EQ(t.TwoAgainstOne, 0);
-    EXPECT_EQ(t.Camera[0].Tracker.state, 0);
-    EXPECT_EQ(t.Camera[1].Tracker.state, 0);
-    EXPECT_EQ(t.History[0].Newest, -1);
-    EXPECT_EQ(t.History[1].Newest, -1);
-    EXPECT_EQ(t.History[1].Entry[20].state, 0);
+    EXPECT_EQ(+t.Raw[0].state, 0);
+    EXPECT_EQ(+t.Reference[1].state, 0);
+    EXPECT_EQ(+t.Filtered[0].state, 0);
+    EXPECT_EQ(+t.HoldCounter, 0);
+    EXPECT_EQ(+t.TwoAgainstOne, 0);
+    EXPECT_EQ(+t.Camera[0].Tracker.state, 0);
+    EXPECT_EQ(+t.Camera[1].Tracker.state, 0);
+    EXPECT_EQ(+t.History[0].Newest, -1);
+    EXPECT_EQ(+t.History[1].Newest, -1);
+    EXPECT_EQ(+t.History[1].Entry[20].state, 0);
 }
 
 TEST(CameraModel, CameraATakesTheRecordOfTheLineThatFeedsIt) {
@@ -150,12 +150,12 @@ TEST(CameraModel, CameraATakesTheRecordOfTheLineThatFeedsIt) {
     context->CameraProperties[0] = Camera(1.0f);
     context->CameraProperties[1] = Camera(1.4f);
     RebuildCameraModel(context);
-    EXPECT_EQ(context->Triangulation.Model[0].Coef[1], 0.7f);
-    EXPECT_EQ(context->Triangulation.Model[1].Coef[1], -0.5f);
+    EXPECT_EQ(+context->Triangulation.Model[0].Coef[1], 0.7f);
+    EXPECT_EQ(+context->Triangulation.Model[1].Coef[1], -0.5f);
     context->SwapCameras = 1;
     RebuildCameraModel(context);
-    EXPECT_EQ(context->Triangulation.Model[0].Coef[1], 0.5f);
-    EXPECT_EQ(context->Triangulation.Model[1].Coef[1], -0.7f);
+    EXPECT_EQ(+context->Triangulation.Model[0].Coef[1], 0.5f);
+    EXPECT_EQ(+context->Triangulation.Model[1].Coef[1], -0.7f);
     delete context;
 }
 
@@ -170,14 +170,14 @@ TEST(CameraModel, PixelsToAngles) {
 
     // Shadow 100..120 on camera A: u = -0.6875 and -0.625, centre 110 at u = -0.65625.
     const SHADOW_ANGLES a = ShadowToAngles(100, 120, t.Model[0]);
-    EXPECT_EQ(a.low, quarterPi + span * -0.6875);
-    EXPECT_EQ(a.high, quarterPi + span * -0.625);
-    EXPECT_EQ(a.centre, quarterPi + span * -0.65625);
-    EXPECT_EQ(a.width, a.high - a.low);
+    EXPECT_EQ(+a.low, quarterPi + span * -0.6875);
+    EXPECT_EQ(+a.high, quarterPi + span * -0.625);
+    EXPECT_EQ(+a.centre, quarterPi + span * -0.65625);
+    EXPECT_EQ(+a.width, a.high - a.low);
     // Camera B's polynomial falls with the pixel: the low edge comes from the end pixel.
     const SHADOW_ANGLES b = ShadowToAngles(100, 120, t.Model[1]);
-    EXPECT_EQ(b.low, quarterPi - span * -0.625);
-    EXPECT_EQ(b.high, quarterPi - span * -0.6875);
+    EXPECT_EQ(+b.low, quarterPi - span * -0.625);
+    EXPECT_EQ(+b.high, quarterPi - span * -0.6875);
 
     // The full polynomial by Horner's rule: c0 + u (c1 + u c2) with u = 0.5 at pixel 480.
     RebuildCameraModel(&t, SCREEN_PROPERTY{}, Camera(1.0f), Camera(1.0f));
@@ -199,10 +199,10 @@ TEST(CameraModel, PlanePointsToLogicalCoordinates) {
     };
     for (const Case& c : cases) {
         const TOUCH_POINT p = ToLogical(c.point, t.Scale);
-        EXPECT_EQ(p.X, c.x);
-        EXPECT_EQ(p.Y, c.y);
-        EXPECT_EQ(p.Size, c.size);
-        EXPECT_EQ(p.Tip, 0);
+        EXPECT_EQ(+p.X, c.x);
+        EXPECT_EQ(+p.Y, c.y);
+        EXPECT_EQ(+p.Size, c.size);
+        EXPECT_EQ(+p.Tip, 0);
     }
 }
 

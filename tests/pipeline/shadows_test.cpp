@@ -176,13 +176,13 @@ TEST(SplitMerged, SplitsAMergedShadowWhileTheOtherCameraSeesTwo) {
     MERGE_TRACKER tracker{};
     SHADOW_INTERVAL iv[2] = {{100, 110}, {130, 140}};
     std::int32_t count = 2;
-    SplitMerged(iv, &count, 2, &tracker);
+    count = SplitMerged(iv, count, 2, &tracker);
     EXPECT_EQ(tracker.state, 3);
 
     // One shadow covering both: split into the remembered widths at its two ends.
     iv[0] = {105, 135};
     count = 1;
-    SplitMerged(iv, &count, 2, &tracker);
+    count = SplitMerged(iv, count, 2, &tracker);
     EXPECT_EQ(count, 2);
     EXPECT_EQ(tracker.state, 1);
     EXPECT_EQ(iv[0].start, 105);
@@ -195,7 +195,7 @@ TEST(SplitMerged, SplitsAMergedShadowWhileTheOtherCameraSeesTwo) {
     count = 1;
     tracker.width[0] = 4;
     tracker.width[1] = 20;
-    SplitMerged(iv, &count, 2, &tracker);
+    count = SplitMerged(iv, count, 2, &tracker);
     EXPECT_EQ(count, 2);
     EXPECT_EQ(tracker.state, 1);  // 8 pixels is not wider than the last 10
     EXPECT_EQ(iv[0].end - iv[0].start, 4);
@@ -204,7 +204,7 @@ TEST(SplitMerged, SplitsAMergedShadowWhileTheOtherCameraSeesTwo) {
 
     iv[0] = {100, 130};
     count = 1;
-    SplitMerged(iv, &count, 2, &tracker);
+    count = SplitMerged(iv, count, 2, &tracker);
     EXPECT_EQ(tracker.state, 2);
     EXPECT_EQ(iv[0].end - iv[0].start, 8);  // swapped: 8 then 4
     EXPECT_EQ(iv[1].end - iv[1].start, 4);
@@ -212,12 +212,12 @@ TEST(SplitMerged, SplitsAMergedShadowWhileTheOtherCameraSeesTwo) {
     // The other camera sees one shadow: the tracker drops to idle, no split.
     iv[0] = {100, 130};
     count = 1;
-    SplitMerged(iv, &count, 1, &tracker);
+    count = SplitMerged(iv, count, 1, &tracker);
     EXPECT_EQ(count, 1);
     EXPECT_EQ(tracker.state, 0);
     count = 0;
     tracker.state = 3;
-    SplitMerged(iv, &count, 2, &tracker);
+    count = SplitMerged(iv, count, 2, &tracker);
     EXPECT_EQ(tracker.state, 0);
 }
 
@@ -225,10 +225,10 @@ TEST(SplitMerged, ASingleShadowBesideTheEarlierPairIsNotSplit) {
     MERGE_TRACKER tracker{};
     SHADOW_INTERVAL iv[2] = {{100, 110}, {130, 140}};
     std::int32_t count = 2;
-    SplitMerged(iv, &count, 2, &tracker);
+    count = SplitMerged(iv, count, 2, &tracker);
     iv[0] = {200, 220};
     count = 1;
-    SplitMerged(iv, &count, 2, &tracker);
+    count = SplitMerged(iv, count, 2, &tracker);
     EXPECT_EQ(count, 1);
     EXPECT_EQ(tracker.state, 0);
     EXPECT_EQ(tracker.previous[0].start, 200);

@@ -103,10 +103,11 @@ bool RebuildCameraModel(DEVICE_CONTEXT* context) {
 
 double PixelToAngle(float pixel, const CAMERA_MODEL& model) {
     const double u = static_cast<double>(pixel / 320.0f - 1.0f);
-    const float* c = model.Coef;
-    double poly = static_cast<double>(c[7]);
-    for (int i = 6; i >= 1; --i) poly = static_cast<double>(c[i]) + u * poly;
-    return kQuarterPi + static_cast<double>(c[0]) + u * poly;
+    // Indexed through the record: a plain float pointer into a packed record may be
+    // misaligned.
+    double poly = static_cast<double>(model.Coef[7]);
+    for (int i = 6; i >= 1; --i) poly = static_cast<double>(model.Coef[i]) + u * poly;
+    return kQuarterPi + static_cast<double>(model.Coef[0]) + u * poly;
 }
 
 SHADOW_ANGLES ShadowToAngles(std::int32_t start, std::int32_t end, const CAMERA_MODEL& model) {

@@ -43,8 +43,8 @@ void RunCameraStages(DEVICE_CONTEXT* context, const std::uint8_t* streamA, int l
     DecodeLine(streamB, lengthB, b.Line);
     FindCameraShadows(&a, t.Model[0]);
     FindCameraShadows(&b, t.Model[1]);
-    SplitMerged(a.Interval, &a.Count, b.CountFound, &a.Tracker);
-    SplitMerged(b.Interval, &b.Count, a.CountFound, &b.Tracker);
+    a.Count = SplitMerged(a.Interval, a.Count, b.CountFound, &a.Tracker);
+    b.Count = SplitMerged(b.Interval, b.Count, a.CountFound, &b.Tracker);
 
     SHADOW_ANGLES anglesA[2] = {};
     SHADOW_ANGLES anglesB[2] = {};

@@ -127,22 +127,22 @@ std::int32_t FindShadows(std::uint8_t* line, std::int32_t lo, std::int32_t hi, S
     return count < 2 ? count : 2;
 }
 
-void SplitMerged(SHADOW_INTERVAL* intervals, std::int32_t* count, std::int32_t otherCountFound,
-                 MERGE_TRACKER* tracker) {
+std::int32_t SplitMerged(SHADOW_INTERVAL* intervals, std::int32_t count, std::int32_t otherCountFound,
+                         MERGE_TRACKER* tracker) {
     MERGE_TRACKER& t = *tracker;
-    if (*count == 0) {
+    if (count == 0) {
         t.state = 0;
-        return;
+        return count;
     }
-    if (*count == 2) {
+    if (count == 2) {
         t.state = 3;
         t.previous[0] = intervals[0];
         t.previous[1] = intervals[1];
         t.width[0] = Length(intervals[0]);
         t.width[1] = Length(intervals[1]);
-        return;
+        return count;
     }
-    if (*count != 1) return;
+    if (count != 1) return count;
 
     if (otherCountFound < 2) t.state = 0;
     bool split = false;
@@ -169,9 +169,10 @@ void SplitMerged(SHADOW_INTERVAL* intervals, std::int32_t* count, std::int32_t o
     if (split) {
         intervals[1] = SHADOW_INTERVAL{intervals[0].end - t.width[1], intervals[0].end};
         intervals[0] = SHADOW_INTERVAL{intervals[0].start, intervals[0].start + t.width[0]};
-        *count = 2;
+        count = 2;
     }
     t.previous[0] = intervals[0];
+    return count;
 }
 
 }  // namespace kav

@@ -23,7 +23,8 @@ void BackgroundStep(const std::uint8_t* samples, BACKGROUND_STATE* state, std::u
 std::int32_t FindShadows(std::uint8_t* line, std::int32_t lo, std::int32_t hi, SHADOW_INTERVAL* intervals);
 
 // Splits a single shadow that covers two shadows seen apart before, while the other
-// camera (otherCountFound) still sees two. Updates the count and the tracker.
-void SplitMerged(SHADOW_INTERVAL* intervals, std::int32_t* count, std::int32_t otherCountFound, MERGE_TRACKER* tracker);
+// camera (otherCountFound) still sees two. Returns the new count; updates the tracker.
+std::int32_t SplitMerged(SHADOW_INTERVAL* intervals, std::int32_t count, std::int32_t otherCountFound,
+                         MERGE_TRACKER* tracker);
 
 }  // namespace kav
