@@ -114,13 +114,27 @@ static_assert(offsetof(MAP_REGION, SizeScale) == 80);
 static_assert(offsetof(MAP_REGION, YMin) == 84);
 static_assert(offsetof(MAP_REGION, XMax) == 90);
 
-// Output-stage records; the output stage fills them in.
+// Holds contact 1 back from touch-down until it shows itself as a tap, a move or a
+// finger at rest, so that a tap becomes one clean click.
 struct TAP_STABILIZER {
-    std::uint8_t Reserved;
+    std::int32_t Window;         // capacity in samples, 1..60
+    std::int32_t RadiusSquared;  // logical units
+    TOUCH_POINT Sample[kMaxSamplesPerFrame];
+    TOUCH_POINT Saved;  // where a resting finger is held
+    std::int32_t Count;
+    std::uint8_t State;  // 0 disabled, 1 idle, 2 pass, 3 collecting, 4 resting
+    std::uint8_t Ready;  // 1 from touch-down until the buffered samples have gone out
 };
+static_assert(sizeof(TAP_STABILIZER) == 8 + 60 * 13 + 13 + 4 + 2);
+static_assert(offsetof(TAP_STABILIZER, Saved) == 8 + 60 * 13);
+
+// The last four samples of one contact, H[3] the newest; the curve between them is what
+// the interpolation draws.
 struct SAMPLE_HISTORY {
-    std::uint8_t Reserved;
+    TOUCH_POINT H[4];
+    float Scale;  // only SmoothHistory[0] uses it: Smoothness / 32768
 };
+static_assert(sizeof(SAMPLE_HISTORY) == 4 * 13 + 4);
 
 struct DEVICE_CONTEXT {
     WDFUSBDEVICE UsbDevice;
