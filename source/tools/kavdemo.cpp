@@ -16,6 +16,7 @@
 #include "report_text.h"
 #include "shared/device_packet.h"
 #include "shared/work_modes.h"
+#include "simulator/controller/run_length.h"
 
 namespace {
 
@@ -30,16 +31,9 @@ Transfer Framed(std::uint8_t command, std::uint8_t subCode, const std::vector<st
 }
 
 // A 640-pixel line lit everywhere but [start, end), run-length coded.
-Transfer CameraLine(std::uint8_t subCode, int start, int end) {
-    std::vector<std::uint8_t> runs;
-    auto put = [&runs](int count, int value) {
-        for (; count > 0; count -= 128)
-            runs.push_back(static_cast<std::uint8_t>((((count > 128 ? 128 : count) - 1) << 1) | value));
-    };
-    put(start, 0);
-    put(end - start, 1);
-    put(static_cast<int>(kav::kLinePixels) - end, 0);
-    return Framed(0x01, subCode, runs);
+Transfer CameraLine(std::uint8_t subCode, std::size_t start, std::size_t end) {
+    return Framed(0x01, subCode,
+                  kav::sim::RunLengthEncode(kav::sim::LineWithShadows(kav::kLinePixels, {{start, end}})));
 }
 
 std::string Shadows(const std::uint8_t* line) {
