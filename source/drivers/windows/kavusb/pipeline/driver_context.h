@@ -12,9 +12,30 @@ namespace kav {
 
 #pragma pack(push, 1)
 
-// Click emulation state shared by all devices; the click stage fills it in.
+constexpr std::size_t kClickDeviceSlots = 4;
+
+// Where a device's contact 1 last touched, so that a lift is reported there.
+struct CLICK_LAST_TOUCH {
+    const void* Device;  // DEVICE_CONTEXT; nullptr while the slot is free
+    std::int32_t X;
+    std::int32_t Y;
+    std::int32_t Size;
+};
+
+// Click emulation state, one per driver: every touch screen the driver serves drives the
+// same emulated pointer. Guarded by Lock (see clicks.h for the lock order).
 struct CLICK_STATE {
-    std::uint8_t Reserved;
+    std::uint32_t Touching;   // modes 0 and 1: a touch is in progress
+    std::uint32_t HoldState;  // mouse emulation: 0 idle, 1 holding, 2 decided
+    std::int32_t HoldStartX;  // millimetres
+    std::int32_t HoldStartY;
+    std::uint64_t HoldStartTime;  // system time, 100 ns
+    std::uint64_t HoldElapsedMs;
+    std::uint8_t LastToolbarKey;  // usage of the button last reported pressed, 0 if none
+    WDFSPINLOCK Lock;             // created by InitClickState; nullptr until then
+    std::uint8_t FallbackLock;    // interlocked flag used while Lock is nullptr
+    std::uint8_t NextSlot;        // slot to reuse when all are taken
+    CLICK_LAST_TOUCH LastTouch[kClickDeviceSlots];
 };
 
 struct DRIVER_CONTEXT {
@@ -32,6 +53,8 @@ static_assert(offsetof(DRIVER_CONTEXT, MaxSpeed) == 59);
 static_assert(offsetof(DRIVER_CONTEXT, VelocityRefCount) == 63);
 static_assert(offsetof(DRIVER_CONTEXT, VelocityWeight) == 64);
 static_assert(offsetof(DRIVER_CONTEXT, Click) == 65);
+static_assert(offsetof(CLICK_STATE, HoldStartTime) == 16);
+static_assert(offsetof(CLICK_STATE, LastToolbarKey) == 32);
 
 WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(DRIVER_CONTEXT, NerioGetDriverContext)
 
