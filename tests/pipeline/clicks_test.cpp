@@ -346,6 +346,28 @@ TEST_F(ClickMouseEmulationTest, ElapsedTimeTruncatesToWholeMilliseconds) {
     EXPECT_EQ(Sample(6400, 3200, 1), (Reports{Mouse(kR, 6400, 3200)}));
 }
 
+TEST_F(ClickMouseEmulationTest, ClockSetBackNeverReachesTheRightClick) {
+    Configure(2, 1, 1000, 4);
+    EXPECT_EQ(Sample(6400, 3200, 1).size(), 2u);
+    clock_.Delay(-50000000);  // 5 s back
+    EXPECT_EQ(Sample(6400, 3200, 1), (Reports{Mouse(kL, 6400, 3200)}));
+    EXPECT_EQ(static_cast<std::int64_t>(Driver()->Click.HoldElapsedMs), -5000);
+    EXPECT_EQ(Driver()->Click.HoldState, 1u);
+}
+
+// 100000 mm times 21475 exceeds 32 bits; the hold must still see the 3 mm it moved
+// (65533 mm to 65536 mm), not a jump across the wrap.
+TEST_F(ClickMouseEmulationTest, WideScreenProductsDoNotWrap) {
+    Configure(2, 1, 1000, 4);
+    Context()->ScreenProperty.Width = 100000;
+    RunHold({
+        {0, 21474, 3200, 1, {Mouse(kL, 21474, 3200), Mouse(kL, 21474, 3200)}},
+        {500, 21475, 3200, 1, {Mouse(kL, 21475, 3200)}},
+        {1000, 21475, 3200, 1, {Mouse(kR, 21475, 3200)}},
+    });
+    EXPECT_EQ(Driver()->Click.HoldStartX, 65533);
+}
+
 TEST_F(ClickMouseEmulationTest, LeavingTheAreaOnEitherAxisCancelsTheRightClick) {
     struct Move {
         const char* name;
