@@ -290,7 +290,11 @@ constexpr ACCESS_MASK KEY_CREATE_SUB_KEY = 0x0004;
 constexpr ACCESS_MASK KEY_READ = 0x20019;
 constexpr ACCESS_MASK KEY_WRITE = 0x20006;
 constexpr ACCESS_MASK KEY_ALL_ACCESS = 0xF003F;
+constexpr ACCESS_MASK STANDARD_RIGHTS_ALL = 0x1F0000;
 constexpr ULONG REG_OPTION_NON_VOLATILE = 0;
+// WdfRegistryCreateKey's createDisposition.
+constexpr ULONG REG_CREATED_NEW_KEY = 1;
+constexpr ULONG REG_OPENED_EXISTING_KEY = 2;
 
 // parentKey nullptr with an absolute "\Registry\Machine\..." name opens from the root.
 NTSTATUS WdfDriverOpenParametersRegistryKey(WDFDRIVER driver, ACCESS_MASK desiredAccess,

@@ -40,7 +40,7 @@ struct WDFDEVICE_INIT {
 
 namespace kmdf::detail {
 
-enum class Kind { Driver, Device, Queue, Request, Memory, SpinLock };
+enum class Kind { Driver, Device, Queue, Request, Memory, SpinLock, Key };
 const char* KindName(Kind kind);
 
 // A driver bug the real system would bugcheck on: say what happened and stop.
@@ -127,6 +127,12 @@ struct SpinLock final : Object {
     KIRQL previousIrql = PASSIVE_LEVEL;  // written by the owner only
 };
 
+struct Key final : Object {
+    Key() : Object(Kind::Key) {}
+    std::u16string path;  // absolute, in the store's spelling
+    ACCESS_MASK access = 0;
+};
+
 struct State {
     std::mutex mutex;
     std::unordered_map<std::uintptr_t, std::unique_ptr<Object>> objects;
@@ -173,5 +179,7 @@ void UnlinkObject(Object* object, std::vector<std::uintptr_t>& redispatch);
 
 KIRQL& ThreadIrql();
 void ResetKernelState();  // clock, event log, power counters; takes its own locks
+// Built-in store emptied and chosen again, test switches off; takes its own lock.
+void ResetRegistryState();
 
 }  // namespace kmdf::detail

@@ -15,6 +15,10 @@
 
 #include "../wdf.h"
 
+namespace kav::sim {
+class RegistryStore;
+}
+
 namespace kmdf {
 
 // ---- time ----
@@ -74,8 +78,9 @@ std::uint64_t UserPresentCount();
 
 // ---- objects ----
 
-// Frees every object, restores the built-in clock (at time 0) and empties the event log.
-// Driver callbacks are not called. Requests from CreateRequest stay the test's: they
+// Frees every object, restores the built-in clock (at time 0), empties the event log and
+// the built-in registry store and restores the registry settings below. Driver callbacks
+// are not called. Requests from CreateRequest stay the test's: they
 // survive, out of any queue, until DeleteRequest.
 void ResetFramework();
 
@@ -152,5 +157,37 @@ public:
 private:
     WDFREQUEST request_;
 };
+
+// ---- registry ----
+
+// The store behind the registry operations; nullptr restores the built-in one. A store
+// set here must outlive its use; ResetFramework leaves its content alone.
+void SetRegistryStore(kav::sim::RegistryStore* store);
+kav::sim::RegistryStore& CurrentRegistryStore();
+
+// WdfDriverOpenParametersRegistryKey opens "<registry path>\Parameters" of the path that
+// WdfDriverCreate was given, or without one the key of this service ("KavUSB" by default)
+// under \Registry\Machine\System\CurrentControlSet\Services. It creates the key if it is
+// missing, as the framework does.
+void SetDriverServiceName(std::u16string name);
+// That key for the current driver (or for none).
+std::u16string DriverParametersKeyPath();
+
+// While set, every WDFKEY open and create fails with STATUS_ACCESS_DENIED.
+void FailRegistryOpen(bool fail);
+// While set, WdfRegistryAssignULong fails with STATUS_ACCESS_DENIED and writes nothing.
+void FailRegistryWrite(bool fail);
+
+struct RegistryWrite {
+    std::u16string KeyPath;
+    std::u16string ValueName;
+    ULONG Value = 0;
+    NTSTATUS Status = STATUS_SUCCESS;
+};
+// WdfRegistryAssignULong calls since the last take, failed ones included, oldest first.
+std::vector<RegistryWrite> TakeRegistryWrites();
+
+// WDFKEY handles not yet closed (nor freed with their parent).
+size_t OpenRegistryKeyCount();
 
 }  // namespace kmdf

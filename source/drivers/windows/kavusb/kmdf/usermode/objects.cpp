@@ -22,6 +22,8 @@ const char* KindName(Kind kind) {
             return "WDFMEMORY";
         case Kind::SpinLock:
             return "WDFSPINLOCK";
+        case Kind::Key:
+            return "WDFKEY";
     }
     return "object";
 }
@@ -534,6 +536,7 @@ void ResetFramework() {
     }
     freed.clear();
     ResetKernelState();
+    ResetRegistryState();
 }
 
 }  // namespace kmdf

@@ -90,6 +90,7 @@ void UnlinkObject(Object* object, std::vector<std::uintptr_t>& redispatch) {
             break;
         case Kind::Device:
         case Kind::SpinLock:
+        case Kind::Key:
             break;
     }
 }

@@ -1,0 +1,102 @@
+// The driver's parameters: the registry values behind DRIVER_CONTEXT, read once at load
+// and written back when user mode changes them, and the screen-size override.
+//
+// Registry access is at PASSIVE_LEVEL only. Each operation opens the keys it needs and
+// closes them again; no key stays open between operations.
+//
+// Packet processing on several devices reads the record while a feature request may
+// replace it. Both sides go through one driver-wide spin lock:
+//   - readers take a DRIVER_CONFIG_SNAPSHOT (at most DISPATCH_LEVEL) and work on that;
+//   - writers change the record only with ReplaceDriverConfig / ReplaceSpeedParameters.
+// Lock order: a device's SpinLock (or the click lock) first, this lock last. It is a leaf:
+// nothing else is acquired, and no registry call is made, while it is held.
+#pragma once
+
+#include <cstdint>
+
+#include "kavusb/kmdf/wdf.h"
+#include "kavusb/pipeline/driver_context.h"
+#include "shared/driver_config.h"
+
+namespace kav {
+
+// Registry values with the driver's defaults.
+inline constexpr ULONG kDefaultMode = 2;
+inline constexpr ULONG kDefaultEnableTouch = 1;
+inline constexpr ULONG kDefaultEnableRightClick = 1;
+inline constexpr ULONG kDefaultCalibrateType = 1;
+inline constexpr ULONG kDefaultEnableDoubleClick = 1;
+inline constexpr ULONG kDefaultHideCursor = 0;
+inline constexpr ULONG kDefaultEnableBeep = 0;
+inline constexpr ULONG kDefaultBeepType = 0;
+inline constexpr ULONG kDefaultBeepMode = 0;
+inline constexpr ULONG kDefaultBeepFrequency = 2000;
+inline constexpr ULONG kDefaultBeepDuration = 50;
+inline constexpr ULONG kDefaultSmoothness = 1;
+inline constexpr ULONG kDefaultRightClickTime = 1000;
+inline constexpr ULONG kDefaultRightClickArea = 4;
+inline constexpr ULONG kDefaultDoubleClickTime = 300;
+inline constexpr ULONG kDefaultDoubleClickArea = 4;
+inline constexpr ULONG kDefaultAntijamming = 0;
+inline constexpr ULONG kDefaultEnableAntishake = 1;
+inline constexpr ULONG kDefaultMaxSpeed = 15000;
+inline constexpr ULONG kDefaultVelocityRefCount = 5;
+inline constexpr ULONG kDefaultVelocityWeight = 20;
+
+// The subkey of the driver's parameters key that holds the values.
+inline constexpr WCHAR kDriverParametersSubkey[] = u"DriverParameters";
+// Another service's key, read only, whose Width and Height override the screen size.
+inline constexpr WCHAR kScreenSizeOverrideKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\QVN";
+
+// Opens the driver's parameters key and the DriverParameters subkey (created when
+// missing), queries the value and closes both. A failed query stores defaultValue and
+// returns the failure; when a key cannot be opened or created, *value is not written.
+NTSTATUS QueryDriverParameter(WDFDRIVER driver, PCWSTR valueName, ULONG* value, ULONG defaultValue);
+// The same opening, then sets the REG_DWORD.
+NTSTATUS AssignDriverParameter(WDFDRIVER driver, PCWSTR valueName, ULONG value);
+
+// The 18 values of the configuration record, then MaxSpeed, VelocityRefCount and
+// VelocityWeight, each falling back to its default: absent, not a REG_DWORD, or keys that
+// cannot be opened all give the default. Byte fields keep the low 8 bits. Config's
+// reserved bytes and the click state are left alone. For the load, before any device
+// exists; afterwards the record changes only through ReplaceDriverConfig.
+void ReadDriverParameters(DRIVER_CONTEXT* record, WDFDRIVER driver);
+// The 18 values of a configuration set, byte fields zero-extended, all of them every time.
+// Failed writes are not reported: the in-memory record stays what counts.
+void WriteDriverParameters(const _NERIO_DRIVER_CONFIG* config, WDFDRIVER driver);
+// MaxSpeed, VelocityRefCount, VelocityWeight, after a speed set.
+void WriteSpeedParameters(WDFDRIVER driver, ULONG maxSpeed, UCHAR velocityRefCount, UCHAR velocityWeight);
+
+// Width then Height from the override key, low 16 bits each. Succeeds only when the key
+// opens and both values are REG_DWORDs; the outputs are written only then.
+NTSTATUS QueryScreenSizeOverride(USHORT* width, USHORT* height);
+
+// ---- the record under concurrent readers ----
+
+#pragma pack(push, 1)
+// A consistent copy of what packet processing reads: the record and the speed values.
+struct DRIVER_CONFIG_SNAPSHOT {
+    _NERIO_DRIVER_CONFIG Config;
+    std::uint32_t MaxSpeed;
+    std::uint8_t VelocityRefCount;
+    std::uint8_t VelocityWeight;
+};
+#pragma pack(pop)
+static_assert(sizeof(DRIVER_CONFIG_SNAPSHOT) == 65);
+
+// Creates the driver-wide lock (a child of the driver). DriverEntry calls it at
+// PASSIVE_LEVEL right after WdfDriverCreate, before any device is added.
+NTSTATUS CreateDriverConfigLock(WDFDRIVER driver);
+// CreateDriverConfigLock, then ReadDriverParameters into the driver's context: the load.
+// A lock that cannot be created is returned as the failure; the record is read anyway.
+NTSTATUS LoadDriverParameters(WDFDRIVER driver);
+
+// At IRQL <= DISPATCH_LEVEL. Without the lock (never created, or made for another
+// driver object) there can be no writer, and the record is copied directly.
+void SnapshotDriverConfig(WDFDRIVER driver, DRIVER_CONFIG_SNAPSHOT* snapshot);
+// At IRQL <= DISPATCH_LEVEL; copies all 59 bytes. STATUS_INVALID_DEVICE_STATE, and
+// nothing changed, without the lock: an unguarded write could tear a reader's copy.
+NTSTATUS ReplaceDriverConfig(WDFDRIVER driver, const _NERIO_DRIVER_CONFIG& config);
+NTSTATUS ReplaceSpeedParameters(WDFDRIVER driver, ULONG maxSpeed, UCHAR velocityRefCount, UCHAR velocityWeight);
+
+}  // namespace kav
