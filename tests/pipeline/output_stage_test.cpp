@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -717,6 +718,83 @@ TEST_F(OutputStageTest, ToolbarTouchDownTracking) {
         context->ToolbarPrevTip = 1;
         ASSERT_EQ(Frame(kNone), 1);
         EXPECT_EQ(context->ToolbarPrevTip, enabled == 1 ? 0 : 1);
+    }
+}
+
+// --- Through the click stage -----------------------------------------------------------
+
+// In the calibration work mode every sample that is not idle becomes one raw touch
+// report, so the completed reads count the samples handed to ComposeSample.
+class EmissionTest : public OutputStageTest {
+protected:
+    void SetUp() override {
+        OutputStageTest::SetUp();
+        Context()->WorkMode = kWorkModeCalibrate;
+        for (int i = 0; i < 24; ++i) reads_.push_back(ParkRead(64));
+    }
+    int Completed() { return static_cast<int>(reads_.size() - Pending()); }
+    TOUCH_CONTACT Contact1(int report) {
+        const std::vector<std::uint8_t> bytes = Report(reads_[static_cast<std::size_t>(report)]);
+        TOUCH_REPORT r{};
+        EXPECT_EQ(bytes.size(), sizeof(r));
+        std::memcpy(&r, bytes.data(), std::min(bytes.size(), sizeof(r)));
+        return r.Contact[0];
+    }
+    std::vector<WDFREQUEST> reads_;
+};
+
+TEST_F(EmissionTest, TapReachesTheReportsInOneBurst) {
+    Configure(300, 0);
+    const int dx[] = {0, 3, -2, 5, 1, -4, 2, 0, 3, 7};
+    const int dy[] = {0, -1, -3, 2, 4, -2, 1, 0, 5, -1};
+    for (int i = 0; i < 10; ++i) Frame(At(5000 + dx[i], 6000 + dy[i], 20 + i));
+    EXPECT_EQ(Completed(), 0);
+    Frame({1234, 2345, 3, 0});
+    ASSERT_EQ(Completed(), 11);
+    for (int i = 0; i < 10; ++i) {
+        const TOUCH_CONTACT c = Contact1(i);
+        EXPECT_EQ((Pt{c.X, c.Y, c.Width, c.Status}), (Pt{5001, 6000, 24, kContactTouching})) << i;
+    }
+    EXPECT_EQ(Contact1(10).Status, kContactLifted);
+}
+
+TEST_F(EmissionTest, SmoothnessMultipliesTheSamples) {
+    // Per frame: lifted H2 (idle, no report), then 1 at H0, then 3 and 3 (script).
+    Configure(0, 128);
+    const int expected[] = {0, 1, 4, 7};
+    const Pt frames[] = {kH0, kH1, kH2, kH3};
+    for (int i = 0; i < 4; ++i) {
+        Frame(At(frames[i].x, frames[i].y, frames[i].size));
+        EXPECT_EQ(Completed(), expected[i]) << i;
+    }
+    const TOUCH_CONTACT last = Contact1(6);
+    EXPECT_EQ((Pt{last.X, last.Y, last.Width, last.Status}), (Pt{kH2.x, kH2.y, kH2.size, kContactTouching}));
+}
+
+TEST_F(EmissionTest, ToolbarTouchOnTouchDownWithTheUnheldContact) {
+    // Area 0: buttons of 1000 x 1000 every 1000 units along X.
+    TOOLBAR_PARAMS& toolbar = Context()->ToolbarParams;
+    toolbar.Enabled = 1;
+    toolbar.AreaMask = 1;
+    toolbar.Areas[0] = TOOLBAR_AREA{0, 0, 1000, 1000, 1000, 0};
+    // The stabilizer holds contact 1 back at (0, 0), inside button 0; the key must
+    // follow where the finger really is: button 2, or no button below the area.
+    struct Case {
+        std::int32_t x, y;
+        int reports;
+    };
+    for (const Case& c : {Case{2500, 10, 3}, Case{2500, 2000, 0}}) {
+        SCOPED_TRACE(c.y);
+        Configure(300, 0);
+        Context()->ToolbarPrevTip = 0;
+        const int before = Completed();
+        Frame(At(c.x, c.y));
+        EXPECT_EQ(Completed() - before, c.reports);
+        Frame(At(c.x, c.y));  // still down: no second stroke
+        EXPECT_EQ(Completed() - before, c.reports);
+        EXPECT_EQ(Context()->ToolbarPrevTip, 1);
+        Frame(kNone);  // the tap's release goes to the touch reports
+        EXPECT_EQ(Context()->ToolbarPrevTip, 0);
     }
 }
 

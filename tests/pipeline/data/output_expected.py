@@ -85,6 +85,9 @@ for name, h in [("all four", [H0, H1, H2, H3]), ("H1,H2 only", [OFF(H0), H1, H2,
 length = path_length([H0, H1, H2, H3])
 m = trunc(f32(length * f32(128 / 32768)))
 print("Smoothness 128 over H0..H3: m =", m, bezier([H0, H1, H2, H3], m))
+# The frame before: H0 not yet touching.
+early = path_length([OFF(H0), H0, H1, H2])
+print("Smoothness 128 over (lifted, H0, H1, H2): length", repr(early), "m =", trunc(f32(early * f32(128 / 32768))))
 # Smoothness 1 with the same small moves: m = 0, clamped to 1.
 print("Smoothness 1: m =", trunc(f32(length * f32(1 / 32768))))
 

@@ -336,7 +336,7 @@ void RunOutputStage(DEVICE_CONTEXT* context) {
     }
 
     if (context->ToolbarParams.Enabled == 1) {
-        if (context->ToolbarPrevTip == 0 && c1.Tip != 0) ToolbarTouch(context);
+        if (context->ToolbarPrevTip == 0 && c1.Tip != 0) ToolbarTouch(context, c1);
         context->ToolbarPrevTip = c1.Tip;
     }
 }

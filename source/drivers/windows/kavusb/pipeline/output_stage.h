@@ -10,7 +10,7 @@ namespace kav {
 
 // Once per completed touch frame, under SpinLock. Each output sample is placed in
 // OutputPoint and handed to ComposeSample; a touch-down of contact 1 then goes to
-// ToolbarTouch, with the frame's contact 1 in JamHoldPoint.
+// ToolbarTouch with the frame's contact 1 as it was before the tap stabilizer.
 void RunOutputStage(DEVICE_CONTEXT* context);
 
 // Configuration entries. The caller serialises them with packet processing (SpinLock).
