@@ -1,5 +1,7 @@
 #include "kavusb/pipeline/camera_model.h"
 
+#include "kavusb/frame/config_cache.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -149,11 +151,11 @@ TEST(CameraModel, CameraATakesTheRecordOfTheLineThatFeedsIt) {
     context->ScreenProperty = Screen800x600();
     context->CameraProperties[0] = Camera(1.0f);
     context->CameraProperties[1] = Camera(1.4f);
-    RebuildCameraModel(context);
+    LoadCameraModel(context);
     EXPECT_EQ(+context->Triangulation.Model[0].Coef[1], 0.7f);
     EXPECT_EQ(+context->Triangulation.Model[1].Coef[1], -0.5f);
     context->SwapCameras = 1;
-    RebuildCameraModel(context);
+    LoadCameraModel(context);
     EXPECT_EQ(+context->Triangulation.Model[0].Coef[1], 0.5f);
     EXPECT_EQ(+context->Triangulation.Model[1].Coef[1], -0.7f);
     delete context;

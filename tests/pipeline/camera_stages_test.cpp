@@ -2,6 +2,7 @@
 // filter, as ProcessPacket runs them.
 #include <cmath>
 
+#include "kavusb/frame/config_cache.h"
 #include "kavusb/pipeline/camera_model.h"
 #include "kavusb/pipeline/packet_entry.h"
 #include "pipeline_fixture.h"
@@ -24,13 +25,15 @@ std::vector<std::uint8_t> LinePacket(std::uint8_t subCode, std::size_t start, st
     return transfer;
 }
 
-void ExpectNear(double actual, double expected) { EXPECT_NEAR(actual, expected, 1e-12 * std::fabs(expected)); }
+void ExpectNear(double actual, double expected) {
+    EXPECT_NEAR(actual, expected, 1e-12 * std::fabs(expected));
+}
 
 class CameraStagesTest : public PipelineTest {
 protected:
     void SetUp() override {
         PipelineTest::SetUp();
-        RebuildCameraModel(Context());  // no records read: the default geometry
+        LoadCameraModel(Context());  // no records read: the default geometry
     }
     // Camera A is fed by the sub-code 1 line (swap flag clear).
     NTSTATUS Frame() {

@@ -23,8 +23,9 @@ Transfer Line(std::uint8_t subCode, std::uint8_t shadow) {
     return Packet(kPacketCameraLine, subCode, {static_cast<std::uint8_t>(((shadow - 1) << 1) | 1)});
 }
 
+// No button line pressed (they are active low): no key strokes ahead of the event report.
 Transfer DeviceEvent(std::uint8_t command) {
-    return Packet(command, 0, {0x42, 0xFE});
+    return Packet(command, 0, {0x42, 0xFF});
 }
 
 // Dark pixels at the start of a decoded line.
@@ -143,7 +144,7 @@ TEST_F(PacketEntryTest, DeviceEventsBecomeEventReportsExceptWhileCalibrating) {
         EXPECT_EQ(Feed(DeviceEvent(c.command)), STATUS_UNSUCCESSFUL);
         EXPECT_EQ(kmdf::ResultOf(request).Completed, c.reported);
         if (c.reported) {
-            EXPECT_EQ(Report(request), (std::vector<std::uint8_t>{0x32, 0x42, 0xFE, 0, 0, 0, 0, 0}));
+            EXPECT_EQ(Report(request), (std::vector<std::uint8_t>{0x32, 0x42, 0xFF, 0, 0, 0, 0, 0}));
         } else {
             // Leave the queue empty for the next case.
             WDFREQUEST left = nullptr;

@@ -95,12 +95,6 @@ bool RebuildCameraModel(TRIANGULATION* triangulation, const SCREEN_PROPERTY& scr
     return screenValid && aValid && bValid;
 }
 
-bool RebuildCameraModel(DEVICE_CONTEXT* context) {
-    const bool swap = context->SwapCameras != 0;
-    return RebuildCameraModel(&context->Triangulation, context->ScreenProperty, context->CameraProperties[swap ? 0 : 1],
-                              context->CameraProperties[swap ? 1 : 0]);
-}
-
 double PixelToAngle(float pixel, const CAMERA_MODEL& model) {
     const double u = static_cast<double>(pixel / 320.0f - 1.0f);
     // Indexed through the record: a plain float pointer into a packed record may be

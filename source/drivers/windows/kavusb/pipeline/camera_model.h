@@ -12,10 +12,6 @@ namespace kav {
 bool RebuildCameraModel(TRIANGULATION* triangulation, const SCREEN_PROPERTY& screen, const CAMERA_PROPERTIES& a,
                         const CAMERA_PROPERTIES& b);
 
-// The same from the device's cached records: camera A takes the record of the camera
-// whose line feeds A.
-bool RebuildCameraModel(DEVICE_CONTEXT* context);
-
 double PixelToAngle(float pixel, const CAMERA_MODEL& model);
 SHADOW_ANGLES ShadowToAngles(std::int32_t start, std::int32_t end, const CAMERA_MODEL& model);
 
