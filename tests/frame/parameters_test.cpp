@@ -367,7 +367,8 @@ TEST_F(Parameters, ParametersSurviveAFileRoundTripAndABadFileIsReported) {
     EXPECT_EQ(context_->VelocityRefCount, 0u);
     EXPECT_EQ(context_->VelocityWeight, 100u);
 
-    const std::string text = "[" + Narrow(key_) + "]\nMode=dword:1\nEnableTouch=dword:zero\n";
+    std::string text = "[";
+    text.append(Narrow(key_)).append("]\nMode=dword:1\nEnableTouch=dword:zero\n");
     try {
         reloaded.FromText(text, "kavusb.reg");
         ADD_FAILURE() << "loaded";

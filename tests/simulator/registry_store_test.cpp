@@ -264,6 +264,8 @@ TEST_F(RegistryStoreFile, UnreadableAndBadFilesAreReported) {
         EXPECT_NE(error.File().find("missing.txt"), std::string::npos);
     }
 
+    EXPECT_THROW(store.LoadFile(dir_), RegistryFileError);  // not an empty registry
+
     const std::filesystem::path file = dir_ / "bad.txt";
     std::ofstream(file, std::ios::binary) << "[\\K]\nMode=dword:1\nBeep=word:2\n";
     try {

@@ -630,6 +630,8 @@ void RegistryStore::SaveFile(const std::filesystem::path& file) const {
 }
 
 void RegistryStore::LoadFile(const std::filesystem::path& file) {
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error)) throw RegistryFileError(file.string(), 0, "is a directory");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw RegistryFileError(file.string(), 0, "cannot be opened");
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

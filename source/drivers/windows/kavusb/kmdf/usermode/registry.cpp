@@ -102,6 +102,8 @@ NTSTATUS Guarded(Body body) {
         return STATUS_INSUFFICIENT_RESOURCES;
     } catch (const std::invalid_argument&) {
         return STATUS_OBJECT_NAME_INVALID;
+    } catch (const std::exception&) {
+        return STATUS_UNSUCCESSFUL;
     }
 }
 
