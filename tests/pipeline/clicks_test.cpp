@@ -131,6 +131,7 @@ protected:
         Driver()->Config.EnableRightClick = rightClick;
         Driver()->Config.RightClickTime = time;
         Driver()->Config.RightClickArea = area;
+        ApplyDriverConfig();
     }
 
     Reports Sample(std::int32_t x, std::int32_t y, std::uint8_t tip, std::int32_t size = 300) {
@@ -283,6 +284,7 @@ TEST_F(ClickTest, ClickOnReleaseLiftOfAnotherDeviceUsesItsOwnLastTouch) {
     ASSERT_TRUE(NT_SUCCESS(NerioUSBCreateDevice(kmdf::AllocateDeviceInit(WdfGetDriver()), &second)));
     DEVICE_CONTEXT* other = NerioGetDeviceContext(second);
     for (MAP_REGION& region : other->Region) ResetRegion(&region);
+    SnapshotDriverConfig(WdfGetDriver(), &other->DriverConfig);
     ReadCollector otherReads(second);
 
     EXPECT_EQ(Sample(1000, 2000, 1), (Reports{Mouse(kNone, 1000, 2000)}));
@@ -564,6 +566,7 @@ TEST_P(ClickRaceTest, TwoDevicesShareTheClickState) {
     ASSERT_TRUE(NT_SUCCESS(NerioUSBCreateDevice(kmdf::AllocateDeviceInit(WdfGetDriver()), &second)));
     DEVICE_CONTEXT* contexts[2] = {Context(), NerioGetDeviceContext(second)};
     for (MAP_REGION& region : contexts[1]->Region) ResetRegion(&region);
+    SnapshotDriverConfig(WdfGetDriver(), &contexts[1]->DriverConfig);
     contexts[1]->ScreenProperty.Width = 512;
     contexts[1]->ScreenProperty.Height = 256;
 

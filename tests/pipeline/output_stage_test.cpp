@@ -82,6 +82,7 @@ protected:
         Driver()->Config.DoubleClickTime = timeMs;
         Driver()->Config.DoubleClickArea = 4;
         Driver()->Config.Smoothness = smoothness;
+        ApplyDriverConfig();
         ResetTapStabilizer(Context());
         InitTapStabilizer(Context(), timeMs, 4, 400, 300);
         ResetSampleHistories(Context());
@@ -348,6 +349,7 @@ TEST_F(OutputStageTest, RawOrFilteredPair) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int{c.antishake} << " " << int{c.rawState} << " " << int{c.filteredState});
         Driver()->Config.EnableAntishake = c.antishake;
+        ApplyDriverConfig();
         context->Triangulation.Raw[0] = {0.5, 0.25, 0.125, 0.0, c.rawState};
         context->Triangulation.Raw[1] = {0.5, 0.25, 0.125, 0.0, c.rawState};
         context->Triangulation.Filtered[0] = {0.25, 0.5, 0.25, 0.0, c.filteredState};
@@ -385,6 +387,7 @@ TEST_F(OutputStageTest, AntijammingHoldsContact1AndSilencesContact2) {
     for (const std::uint8_t antijamming : {std::uint8_t{1}, std::uint8_t{0}, std::uint8_t{0x80}}) {
         Configure(0, 0);
         Driver()->Config.Antijamming = antijamming;
+        ApplyDriverConfig();
         int frame = 0;
         int previousC2Tip = 0;
         for (const JamStep& s : kJamSteps) {

@@ -39,7 +39,12 @@ protected:
         context_->LastTouchReport.Contact[0].ContactId = 0;
         context_->LastTouchReport.Contact[1].ContactId = 1;
         for (MAP_REGION& region : context_->Region) ResetRegion(&region);
+        ApplyDriverConfig();
     }
+
+    // Packet processing copies the driver's parameters at the start of every packet;
+    // tests that run a stage on its own copy them after changing them.
+    void ApplyDriverConfig() { SnapshotDriverConfig(driver_, &context_->DriverConfig); }
 
     void TearDown() override {
         requests_.clear();

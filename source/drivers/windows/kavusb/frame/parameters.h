@@ -71,32 +71,8 @@ void WriteSpeedParameters(WDFDRIVER driver, ULONG maxSpeed, UCHAR velocityRefCou
 // opens and both values are REG_DWORDs; the outputs are written only then.
 NTSTATUS QueryScreenSizeOverride(USHORT* width, USHORT* height);
 
-// ---- the record under concurrent readers ----
-
-#pragma pack(push, 1)
-// A consistent copy of what packet processing reads: the record and the speed values.
-struct DRIVER_CONFIG_SNAPSHOT {
-    _NERIO_DRIVER_CONFIG Config;
-    std::uint32_t MaxSpeed;
-    std::uint8_t VelocityRefCount;
-    std::uint8_t VelocityWeight;
-};
-#pragma pack(pop)
-static_assert(sizeof(DRIVER_CONFIG_SNAPSHOT) == 65);
-
-// Creates the driver-wide lock (a child of the driver). DriverEntry calls it at
-// PASSIVE_LEVEL right after WdfDriverCreate, before any device is added.
-NTSTATUS CreateDriverConfigLock(WDFDRIVER driver);
 // CreateDriverConfigLock, then ReadDriverParameters into the driver's context: the load.
 // A lock that cannot be created is returned as the failure; the record is read anyway.
 NTSTATUS LoadDriverParameters(WDFDRIVER driver);
-
-// At IRQL <= DISPATCH_LEVEL. Without the lock (never created, or made for another
-// driver object) there can be no writer, and the record is copied directly.
-void SnapshotDriverConfig(WDFDRIVER driver, DRIVER_CONFIG_SNAPSHOT* snapshot);
-// At IRQL <= DISPATCH_LEVEL; copies all 59 bytes. STATUS_INVALID_DEVICE_STATE, and
-// nothing changed, without the lock: an unguarded write could tear a reader's copy.
-NTSTATUS ReplaceDriverConfig(WDFDRIVER driver, const _NERIO_DRIVER_CONFIG& config);
-NTSTATUS ReplaceSpeedParameters(WDFDRIVER driver, ULONG maxSpeed, UCHAR velocityRefCount, UCHAR velocityWeight);
 
 }  // namespace kav

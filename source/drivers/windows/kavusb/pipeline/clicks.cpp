@@ -157,7 +157,7 @@ std::int64_t ElapsedMs(std::int64_t now, std::uint64_t start) {
     return static_cast<std::int64_t>(ticks) / kTicksPerMs;
 }
 
-void MouseEmulation(DEVICE_CONTEXT* context, const DRIVER_CONTEXT* driver, CLICK_STATE* state) {
+void MouseEmulation(DEVICE_CONTEXT* context, CLICK_STATE* state) {
     if (context->OutputPoint[0].Tip == 0) {
         state->HoldState = kHoldIdle;
         if (context->LastMouseReport.Buttons == kMouseButtonLeft) {
@@ -167,7 +167,7 @@ void MouseEmulation(DEVICE_CONTEXT* context, const DRIVER_CONTEXT* driver, CLICK
         return;
     }
 
-    if (driver->Config.EnableRightClick == 1 && state->HoldState != kHoldDecided) {
+    if (context->DriverConfig.Config.EnableRightClick == 1 && state->HoldState != kHoldDecided) {
         const MAPPED_POINT mapped = MapPoint(context->OutputPoint[0], context->Region[0]);
         const std::int32_t px = ToMillimetres(context->ScreenProperty.Width, mapped.X);
         const std::int32_t py = ToMillimetres(context->ScreenProperty.Height, mapped.Y);
@@ -182,10 +182,10 @@ void MouseEmulation(DEVICE_CONTEXT* context, const DRIVER_CONTEXT* driver, CLICK
         }
         const std::int64_t elapsed = ElapsedMs(now, state->HoldStartTime);
         state->HoldElapsedMs = static_cast<std::uint64_t>(elapsed);
-        const std::int64_t area = driver->Config.RightClickArea;
+        const std::int64_t area = context->DriverConfig.Config.RightClickArea;
         if (Distance(px, state->HoldStartX) > area || Distance(py, state->HoldStartY) > area) {
             state->HoldState = kHoldDecided;
-        } else if (elapsed >= static_cast<std::int64_t>(driver->Config.RightClickTime)) {
+        } else if (elapsed >= static_cast<std::int64_t>(context->DriverConfig.Config.RightClickTime)) {
             state->HoldState = kHoldDecided;
             SendMouseReport(context, kMouseButtonRight);
         }
@@ -244,7 +244,7 @@ void ComposeSample(DEVICE_CONTEXT* context) {
     }
     DRIVER_CONTEXT* driver = CurrentDriverContext();
     if (driver == nullptr) return;
-    const std::uint8_t mode = driver->Config.Mode;
+    const std::uint8_t mode = context->DriverConfig.Config.Mode;
     const bool digitizer = workMode == kWorkModeDigitizer || workMode == kWorkModeDigitizer2;
     if (mode > kModeClickOnRelease && digitizer) {
         SendTouchReport(context);
@@ -259,7 +259,7 @@ void ComposeSample(DEVICE_CONTEXT* context) {
     else if (mode == kModeClickOnRelease)
         ClickOnRelease(context, state);
     else
-        MouseEmulation(context, driver, state);
+        MouseEmulation(context, state);
 }
 
 void ToolbarTouch(DEVICE_CONTEXT* context) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "driver_context.h"
 #include "kavusb/kmdf/wdf.h"
 #include "shared/device_packet.h"
 #include "shared/device_records.h"
@@ -170,6 +171,9 @@ struct DEVICE_CONTEXT {
     TOUCH_POINT FrameOutput[2][kMaxSamplesPerFrame];
     TOUCH_POINT SmoothOutput[2][kMaxSamplesPerFrame];
     std::uint8_t ToolbarPrevTip;
+    // The driver's parameters as of the packet being processed: a configuration set
+    // takes effect from the next packet, never halfway through one.
+    DRIVER_CONFIG_SNAPSHOT DriverConfig;
 };
 
 #pragma pack(pop)

@@ -58,4 +58,28 @@ static_assert(offsetof(CLICK_STATE, LastToolbarKey) == 32);
 
 WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(DRIVER_CONTEXT, NerioGetDriverContext)
 
+// ---- the record under concurrent readers ----
+
+#pragma pack(push, 1)
+// A consistent copy of what packet processing reads: the record and the speed values.
+struct DRIVER_CONFIG_SNAPSHOT {
+    _NERIO_DRIVER_CONFIG Config;
+    std::uint32_t MaxSpeed;
+    std::uint8_t VelocityRefCount;
+    std::uint8_t VelocityWeight;
+};
+#pragma pack(pop)
+static_assert(sizeof(DRIVER_CONFIG_SNAPSHOT) == 65);
+
+// Creates the driver-wide lock (a child of the driver). DriverEntry calls it at
+// PASSIVE_LEVEL right after WdfDriverCreate, before any device is added.
+NTSTATUS CreateDriverConfigLock(WDFDRIVER driver);
+// At IRQL <= DISPATCH_LEVEL. Without the lock (never created, or made for another
+// driver object) there can be no writer, and the record is copied directly.
+void SnapshotDriverConfig(WDFDRIVER driver, DRIVER_CONFIG_SNAPSHOT* snapshot);
+// At IRQL <= DISPATCH_LEVEL; copies all 59 bytes. STATUS_INVALID_DEVICE_STATE, and
+// nothing changed, without the lock: an unguarded write could tear a reader's copy.
+NTSTATUS ReplaceDriverConfig(WDFDRIVER driver, const _NERIO_DRIVER_CONFIG& config);
+NTSTATUS ReplaceSpeedParameters(WDFDRIVER driver, ULONG maxSpeed, UCHAR velocityRefCount, UCHAR velocityWeight);
+
 }  // namespace kav

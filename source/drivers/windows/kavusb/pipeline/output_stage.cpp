@@ -264,11 +264,8 @@ void Interpolate(TOUCH_POINT* out, std::int32_t* count, const SAMPLE_HISTORY& hi
 }
 
 void RunOutputStage(DEVICE_CONTEXT* context) {
-    WDFDRIVER driver = WdfGetDriver();
-    const DRIVER_CONTEXT* driverContext = driver != nullptr ? NerioGetDriverContext(driver) : nullptr;
-    if (driverContext == nullptr) return;
-    const std::uint8_t antishake = driverContext->Config.EnableAntishake;
-    const std::uint8_t antijamming = driverContext->Config.Antijamming;
+    const std::uint8_t antishake = context->DriverConfig.Config.EnableAntishake;
+    const std::uint8_t antijamming = context->DriverConfig.Config.Antijamming;
 
     TRIANGULATION& triangulation = context->Triangulation;
     const SCREEN_SCALE scale = triangulation.Scale;
@@ -312,7 +309,7 @@ void RunOutputStage(DEVICE_CONTEXT* context) {
     }
     Interpolate(context->FrameOutput[1], &n, context->Contact2History);
 
-    if (driverContext->Config.Smoothness == 0) {
+    if (context->DriverConfig.Config.Smoothness == 0) {
         for (std::int32_t i = 0; i < n; ++i) {
             context->OutputPoint[0] = context->FrameOutput[0][i];
             context->OutputPoint[1] = context->FrameOutput[1][i];

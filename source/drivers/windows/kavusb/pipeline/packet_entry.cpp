@@ -22,12 +22,6 @@ int LinePayloadLength(const std::uint8_t* packet) {
     return static_cast<int>(packet[kLengthByte]) - 1;
 }
 
-bool TouchEnabled() {
-    WDFDRIVER driver = WdfGetDriver();
-    const DRIVER_CONTEXT* driverContext = driver != nullptr ? NerioGetDriverContext(driver) : nullptr;
-    return driverContext != nullptr && driverContext->Config.EnableTouch != 0;
-}
-
 NTSTATUS ProcessImageTransfer(const std::uint8_t* buffer, DEVICE_CONTEXT* context) {
     BackgroundStep(buffer, &context->Background[0], context->ImageLine[0]);
     BackgroundStep(buffer + kImageSamples, &context->Background[1], context->ImageLine[1]);
@@ -42,7 +36,8 @@ NTSTATUS ProcessImageTransfer(const std::uint8_t* buffer, DEVICE_CONTEXT* contex
 }  // namespace
 
 NTSTATUS ProcessPacket(const std::uint8_t* buffer, DEVICE_CONTEXT* context) {
-    if (!TouchEnabled()) return STATUS_UNSUCCESSFUL;
+    SnapshotDriverConfig(WdfGetDriver(), &context->DriverConfig);
+    if (context->DriverConfig.Config.EnableTouch == 0) return STATUS_UNSUCCESSFUL;
     if (IsImageDevice(context)) return ProcessImageTransfer(buffer, context);
     if (buffer[0] != kPacketStart) return STATUS_UNSUCCESSFUL;
 
