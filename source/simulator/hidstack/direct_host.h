@@ -1,0 +1,69 @@
+// KavUSB on one touch screen without the USB and HID layers: the driver is loaded
+// through DriverEntry, the device is added, its records are set as if read from the
+// controller, and each transfer goes straight to the read completion. Read requests are
+// kept pending as the HID class keeps them. The virtual HID stack grows from this.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "kavusb/kmdf/usermode/kmdf_sim.h"
+#include "kavusb/pipeline/device_context.h"
+#include "kavusb/pipeline/driver_context.h"
+
+namespace kav::sim {
+
+struct DeviceRecords {
+    SCREEN_PROPERTY screen{};
+    CAMERA_PROPERTIES camera[2]{};
+    DEVICE_CONFIG deviceConfig{};
+    DEVICE_CALIB_PARAS calibration[2]{};
+    TOOLBAR_PARAMS toolbar{};
+    std::uint16_t productId = 0x0A31;
+};
+
+// A 400 x 300 mm screen with cameras 20 mm outside its top corners.
+DeviceRecords NominalRecords();
+
+class DirectHost {
+public:
+    // Loads the driver (DriverEntry reads the parameters from the framework's registry
+    // store) and starts one device with these records. Aborts the process when the
+    // framework refuses, as a test fixture would.
+    explicit DirectHost(const DeviceRecords& records, std::size_t pendingReads = 4);
+    ~DirectHost();
+    DirectHost(const DirectHost&) = delete;
+    DirectHost& operator=(const DirectHost&) = delete;
+
+    // Copies a transfer into the reader's buffer and completes it.
+    void Feed(std::span<const std::uint8_t> transfer);
+    // The two halves of Feed, so that a benchmark can time the completion alone.
+    void Load(std::span<const std::uint8_t> transfer);
+    void Complete();
+
+    // Reports completed since the last call, oldest first; completed requests are
+    // replaced by new pending ones.
+    std::vector<std::vector<std::uint8_t>> TakeReports();
+    // Tops the pending reads up to the number given at construction.
+    void KeepReadsPending();
+    std::size_t PendingReads() const;
+
+    DEVICE_CONTEXT* Context() const { return context_; }
+    DRIVER_CONTEXT* Driver() const { return driver_; }
+    // After changing Driver()->Config, as a configuration set would.
+    void ApplyDriverConfig();
+
+private:
+    std::size_t pendingReads_;
+    WDFDRIVER driverHandle_ = nullptr;
+    WDFDEVICE device_ = nullptr;
+    DEVICE_CONTEXT* context_ = nullptr;
+    DRIVER_CONTEXT* driver_ = nullptr;
+    WDFMEMORY transfer_ = nullptr;
+    std::uint8_t* transferBuffer_ = nullptr;
+    std::vector<std::unique_ptr<kmdf::ScopedRequest>> reads_;
+};
+
+}  // namespace kav::sim
