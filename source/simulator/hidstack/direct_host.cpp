@@ -59,13 +59,7 @@ DirectHost::DirectHost(const DeviceRecords& records, std::size_t pendingReads) :
     InitializePipelineState(context_, *driver_);
     ApplyDriverConfig();
 
-    PVOID buffer = nullptr;
-    WDF_OBJECT_ATTRIBUTES attributes;
-    WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
-    attributes.ParentObject = device_;
-    Require(NT_SUCCESS(WdfMemoryCreate(&attributes, NonPagedPool, 0, kUsbTransferSize, &transfer_, &buffer)),
-            "transfer buffer");
-    transferBuffer_ = static_cast<std::uint8_t*>(buffer);
+    transfer_ = CreateTransfer({});
     KeepReadsPending();
 }
 
@@ -78,19 +72,29 @@ void DirectHost::ApplyDriverConfig() {
     SnapshotDriverConfig(driverHandle_, &context_->DriverConfig);
 }
 
-void DirectHost::Load(std::span<const std::uint8_t> transfer) {
-    const std::size_t n = std::min(transfer.size(), kUsbTransferSize);
-    std::memcpy(transferBuffer_, transfer.data(), n);
-    std::memset(transferBuffer_ + n, 0, kUsbTransferSize - n);
+WDFMEMORY DirectHost::CreateTransfer(std::span<const std::uint8_t> transfer) {
+    WDF_OBJECT_ATTRIBUTES attributes;
+    WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
+    attributes.ParentObject = device_;
+    WDFMEMORY memory = nullptr;
+    PVOID buffer = nullptr;
+    Require(NT_SUCCESS(WdfMemoryCreate(&attributes, NonPagedPool, 0, kUsbTransferSize, &memory, &buffer)),
+            "transfer buffer");
+    if (!transfer.empty()) std::memcpy(buffer, transfer.data(), std::min(transfer.size(), kUsbTransferSize));
+    return memory;
 }
 
-void DirectHost::Complete() {
-    NerioUSBEvtUsbInterruptPipeReadComplete(nullptr, transfer_, kUsbTransferSize, device_);
+void DirectHost::Complete(WDFMEMORY transfer) {
+    NerioUSBEvtUsbInterruptPipeReadComplete(nullptr, transfer, kUsbTransferSize, device_);
 }
 
 void DirectHost::Feed(std::span<const std::uint8_t> transfer) {
-    Load(transfer);
-    Complete();
+    size_t size = 0;
+    auto* buffer = static_cast<std::uint8_t*>(WdfMemoryGetBuffer(transfer_, &size));
+    const std::size_t n = std::min(transfer.size(), size);
+    std::memcpy(buffer, transfer.data(), n);
+    std::memset(buffer + n, 0, size - n);
+    Complete(transfer_);
 }
 
 std::vector<std::vector<std::uint8_t>> DirectHost::TakeReports() {

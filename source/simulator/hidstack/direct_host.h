@@ -39,9 +39,10 @@ public:
 
     // Copies a transfer into the reader's buffer and completes it.
     void Feed(std::span<const std::uint8_t> transfer);
-    // The two halves of Feed, so that a benchmark can time the completion alone.
-    void Load(std::span<const std::uint8_t> transfer);
-    void Complete();
+    // A transfer buffer of the device, filled once, to be completed any number of times:
+    // what a benchmark times is the completion alone.
+    WDFMEMORY CreateTransfer(std::span<const std::uint8_t> transfer);
+    void Complete(WDFMEMORY transfer);
 
     // Reports completed since the last call, oldest first; completed requests are
     // replaced by new pending ones.
@@ -62,7 +63,6 @@ private:
     DEVICE_CONTEXT* context_ = nullptr;
     DRIVER_CONTEXT* driver_ = nullptr;
     WDFMEMORY transfer_ = nullptr;
-    std::uint8_t* transferBuffer_ = nullptr;
     std::vector<std::unique_ptr<kmdf::ScopedRequest>> reads_;
 };
 
