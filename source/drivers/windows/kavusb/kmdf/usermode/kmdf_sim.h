@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -189,5 +190,33 @@ std::vector<RegistryWrite> TakeRegistryWrites();
 
 // WDFKEY handles not yet closed (nor freed with their parent).
 size_t OpenRegistryKeyCount();
+
+// ---- USB ----
+
+// The device behind a WDFUSBDEVICE, as the simulated controller offers it to the
+// framework. Calls come from the thread that issues the request.
+class UsbDeviceModel {
+public:
+    virtual ~UsbDeviceModel() = default;
+    virtual USB_DEVICE_DESCRIPTOR DeviceDescriptor() = 0;
+    // A control transfer on the default pipe. Host to device: `data` holds what the host
+    // sends; device to host: the device fills `data`. Returns the bus status and the bytes
+    // moved. A device that does not answer returns STATUS_IO_TIMEOUT; the framework then
+    // lets the request's time-out pass on the clock.
+    virtual NTSTATUS ControlTransfer(const WDF_USB_CONTROL_SETUP_PACKET& setup, std::span<std::uint8_t> data,
+                                     ULONG* transferred) = 0;
+    // The next interrupt-in transfer the device has ready: copied into `buffer`, length
+    // returned; nothing when it has none (yet).
+    virtual std::optional<size_t> NextInterruptTransfer(std::span<std::uint8_t> buffer) = 0;
+};
+
+// The device model that WdfUsbTargetDeviceCreate on this device talks to; nullptr
+// unplugs it. The model must outlive its use.
+void AttachUsbDevice(WDFDEVICE device, UsbDeviceModel* model);
+
+// Hands every transfer the attached devices have ready to their started continuous
+// readers, one read-complete callback per transfer, on the calling thread. Returns the
+// number delivered.
+size_t PumpContinuousReaders();
 
 }  // namespace kmdf
