@@ -29,6 +29,7 @@ protected:
         WDF_OBJECT_ATTRIBUTES_SET_CONTEXT_TYPE(&attributes, DRIVER_CONTEXT);
         ASSERT_TRUE(NT_SUCCESS(WdfDriverCreate(kmdf::CreateDriverObject(), nullptr, &attributes, &config, &driver_)));
         Driver()->Config.EnableTouch = 1;
+        ASSERT_TRUE(NT_SUCCESS(CreateDriverConfigLock(driver_)));  // as DriverEntry does
 
         ASSERT_TRUE(NT_SUCCESS(NerioUSBCreateDevice(kmdf::AllocateDeviceInit(driver_), &device_)));
         context_ = NerioGetDeviceContext(device_);

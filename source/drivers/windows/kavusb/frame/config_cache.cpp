@@ -4,11 +4,12 @@
 
 namespace kav {
 
-void StoreSpeedParameters(DEVICE_CONTEXT* context, const DRIVER_CONTEXT& driver, SpeedPrecision precision) {
+void StoreSpeedParameters(DEVICE_CONTEXT* context, ULONG maxSpeed, UCHAR velocityRefCount, UCHAR velocityWeight,
+                          SpeedPrecision precision) {
     SCREEN_PROPERTY& screen = context->ScreenProperty;
-    screen.NewContactNumerator = driver.MaxSpeed;
-    screen.VelocityRefCount = driver.VelocityRefCount;
-    const std::uint8_t weight = driver.VelocityWeight;
+    screen.NewContactNumerator = maxSpeed;
+    screen.VelocityRefCount = velocityRefCount;
+    const std::uint8_t weight = velocityWeight;
     screen.VelocityWeight = precision == SpeedPrecision::Double ? static_cast<float>(static_cast<double>(weight) * 0.01)
                                                                 : 0.01f * static_cast<float>(weight);
 }

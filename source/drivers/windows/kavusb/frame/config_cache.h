@@ -13,7 +13,8 @@ enum class SpeedPrecision {
 
 // The driver's speed values replace the controller's at bytes 14-17, 30-33 and 34-37 of
 // the cached screen property.
-void StoreSpeedParameters(DEVICE_CONTEXT* context, const DRIVER_CONTEXT& driver, SpeedPrecision precision);
+void StoreSpeedParameters(DEVICE_CONTEXT* context, ULONG maxSpeed, UCHAR velocityRefCount, UCHAR velocityWeight,
+                          SpeedPrecision precision);
 
 // The camera model from the cached screen property and camera records.
 void LoadCameraModel(DEVICE_CONTEXT* context);

@@ -1,12 +1,14 @@
 #include "hid_requests.h"
 
+#include "feature_relay.h"
 #include "kavusb/pipeline/device_context.h"
 
 namespace kav {
 
 void NerioUSBEvtIoInternalDeviceControl(WDFQUEUE queue, WDFREQUEST request, size_t /*outputBufferLength*/,
                                         size_t /*inputBufferLength*/, ULONG ioControlCode) {
-    DEVICE_CONTEXT* context = NerioGetDeviceContext(WdfIoQueueGetDevice(queue));
+    WDFDEVICE device = WdfIoQueueGetDevice(queue);
+    DEVICE_CONTEXT* context = NerioGetDeviceContext(device);
     switch (ioControlCode) {
         case IOCTL_HID_READ_REPORT: {
             // Parked until the pipeline has a report for it.
@@ -14,6 +16,12 @@ void NerioUSBEvtIoInternalDeviceControl(WDFQUEUE queue, WDFREQUEST request, size
             if (!NT_SUCCESS(status)) WdfRequestComplete(request, status);
             return;
         }
+        case IOCTL_HID_SET_FEATURE:
+            WdfRequestComplete(request, HandleSetFeature(device, request));
+            return;
+        case IOCTL_HID_GET_FEATURE:
+            WdfRequestComplete(request, HandleGetFeature(device, request));
+            return;
         default:
             WdfRequestComplete(request, STATUS_NOT_SUPPORTED);
             return;

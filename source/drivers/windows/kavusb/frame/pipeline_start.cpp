@@ -7,7 +7,8 @@
 namespace kav {
 
 void InitializePipelineState(DEVICE_CONTEXT* context, const DRIVER_CONTEXT& driver) {
-    StoreSpeedParameters(context, driver, SpeedPrecision::Double);
+    StoreSpeedParameters(context, driver.MaxSpeed, driver.VelocityRefCount, driver.VelocityWeight,
+                         SpeedPrecision::Double);
     context->LastTouchReport.Contact[0].ContactId = 0;
     context->LastTouchReport.Contact[1].ContactId = 1;
     context->ToolbarPrevTip = 0;
