@@ -38,8 +38,11 @@ DeviceRecords NominalRecords() {
     return records;
 }
 
-DirectHost::DirectHost(const DeviceRecords& records, std::size_t pendingReads) : pendingReads_(pendingReads) {
+DirectHost::DirectHost(const DeviceRecords& records, std::size_t pendingReads, const HostEnvironment& environment)
+    : pendingReads_(pendingReads) {
     kmdf::ResetFramework();
+    if (environment.clock != nullptr) kmdf::SetClock(environment.clock);
+    if (environment.registry != nullptr) kmdf::SetRegistryStore(environment.registry);
     Require(NT_SUCCESS(DriverEntry(kmdf::CreateDriverObject(), nullptr)), "DriverEntry");
     driverHandle_ = WdfGetDriver();
     driver_ = NerioGetDriverContext(driverHandle_);

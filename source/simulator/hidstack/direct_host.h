@@ -27,12 +27,23 @@ struct DeviceRecords {
 // A 400 x 300 mm screen with cameras 20 mm outside its top corners.
 DeviceRecords NominalRecords();
 
+class RegistryStore;
+
+// What the framework runs on while the host lives; nullptr keeps the framework's own.
+// Both must outlive the host. The framework's reset at construction would otherwise
+// drop a clock or store set beforehand.
+struct HostEnvironment {
+    kmdf::Clock* clock = nullptr;
+    RegistryStore* registry = nullptr;
+};
+
 class DirectHost {
 public:
     // Loads the driver (DriverEntry reads the parameters from the framework's registry
     // store) and starts one device with these records. Aborts the process when the
     // framework refuses, as a test fixture would.
-    explicit DirectHost(const DeviceRecords& records, std::size_t pendingReads = 4);
+    explicit DirectHost(const DeviceRecords& records, std::size_t pendingReads = 4,
+                        const HostEnvironment& environment = {});
     ~DirectHost();
     DirectHost(const DirectHost&) = delete;
     DirectHost& operator=(const DirectHost&) = delete;
@@ -51,6 +62,7 @@ public:
     void KeepReadsPending();
     std::size_t PendingReads() const;
 
+    WDFDEVICE Device() const { return device_; }
     DEVICE_CONTEXT* Context() const { return context_; }
     DRIVER_CONTEXT* Driver() const { return driver_; }
     // After changing Driver()->Config, as a configuration set would.
