@@ -15,6 +15,19 @@
 
 namespace kav::platform {
 
+Handle Platform::OpenSerial(std::u16string_view) {
+    return kInvalidHandle;
+}
+bool Platform::PurgeSerial(Handle) {
+    return false;
+}
+std::optional<std::size_t> Platform::WriteSerial(Handle, std::span<const uint8_t>) {
+    return std::nullopt;
+}
+std::optional<uint8_t> Platform::ReadSerialByte(Handle) {
+    return std::nullopt;
+}
+
 void FailingPlatform::Sleep(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

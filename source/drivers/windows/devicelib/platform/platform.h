@@ -1,7 +1,9 @@
 // KavLib's only door to the operating system. Everything here is portable: the Win32
-// implementation lives in win32/, the simulated one in sim/, and tests swap in fakes.
+// implementation lives in win32/, the simulated one in sim/, serial ports on POSIX hosts in
+// posix/, and tests swap in fakes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -57,6 +59,24 @@ public:
     // report[0] is the report ID. An empty report is refused without asking the OS.
     virtual bool GetFeature(Handle handle, std::span<uint8_t> report) = 0;
     virtual bool SetFeature(Handle handle, std::span<const uint8_t> report) = 0;
+
+    // --- Serial ports ---
+    // Platforms without serial ports keep these defaults, which fail as a missing port would.
+
+    // Opens a port exclusively for synchronous I/O and configures it for the controller:
+    // 115200 baud, 8 data bits, no parity, 1 stop bit, 1024-byte queues, and time-outs that
+    // let a read of one byte give up after about 40 ms. kInvalidHandle when the port cannot
+    // be opened or configured; Close releases it.
+    virtual Handle OpenSerial(std::u16string_view path);
+
+    // Clears the error state and drops whatever either queue holds.
+    virtual bool PurgeSerial(Handle port);
+
+    // One synchronous write; the count of bytes written, nullopt when the write failed.
+    virtual std::optional<std::size_t> WriteSerial(Handle port, std::span<const uint8_t> bytes);
+
+    // The next byte, or nullopt when none arrived within the port's time-out.
+    virtual std::optional<uint8_t> ReadSerialByte(Handle port);
 
     // --- Threads and time ---
 
