@@ -1,5 +1,4 @@
-// The *_INIT helpers set what KMDF sets; the not-yet-backed registry and USB calls fail
-// without handing out handles.
+// The *_INIT helpers set what KMDF sets.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -135,33 +134,6 @@ TEST(InitHelpers, VendorSetupPacketEncodesTheRequestType) {
         EXPECT_EQ(packet.Packet.wIndex, 0x0005);
         EXPECT_EQ(packet.Packet.wLength, 0) << "the framework fills in the length";
     }
-}
-
-// The registry is backed by the simulator's store now: see registry_test.cpp.
-TEST(NotYetBacked, UsbFailsWithoutHandingOutHandles) {
-    kmdf::ResetFramework();
-    WDFUSBDEVICE usb = reinterpret_cast<WDFUSBDEVICE>(1);
-    EXPECT_EQ(WdfUsbTargetDeviceCreate(nullptr, nullptr, &usb), STATUS_NOT_IMPLEMENTED);
-    EXPECT_EQ(usb, nullptr);
-    USB_DEVICE_DESCRIPTOR descriptor;
-    Garble(descriptor);
-    WdfUsbTargetDeviceGetDeviceDescriptor(nullptr, &descriptor);
-    EXPECT_TRUE(ZeroFrom(descriptor, 0));
-    WDF_USB_PIPE_INFORMATION pipe;
-    Garble(pipe);
-    pipe.Size = sizeof pipe;
-    EXPECT_EQ(WdfUsbInterfaceGetConfiguredPipe(nullptr, 0, &pipe), nullptr);
-    EXPECT_EQ(pipe.MaximumPacketSize, 0u);
-    ULONG transferred = 99;
-    EXPECT_EQ(
-        WdfUsbTargetDeviceSendControlTransferSynchronously(nullptr, nullptr, nullptr, nullptr, nullptr, &transferred),
-        STATUS_NOT_IMPLEMENTED);
-    EXPECT_EQ(transferred, 0u);
-    EXPECT_EQ(WdfUsbTargetPipeGetIoTarget(nullptr), nullptr);
-    EXPECT_EQ(WdfIoTargetStart(nullptr), STATUS_NOT_IMPLEMENTED);
-    EXPECT_EQ(WdfUsbTargetPipeConfigContinuousReader(nullptr, nullptr), STATUS_NOT_IMPLEMENTED);
-    WdfIoTargetStop(nullptr, WdfIoTargetCancelSentIo);
-    WdfUsbTargetPipeSetNoMaximumPacketSizeCheck(nullptr);
 }
 
 }  // namespace init_test

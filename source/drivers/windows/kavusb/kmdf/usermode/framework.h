@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -40,7 +41,7 @@ struct WDFDEVICE_INIT {
 
 namespace kmdf::detail {
 
-enum class Kind { Driver, Device, Queue, Request, Memory, SpinLock, Key };
+enum class Kind { Driver, Device, Queue, Request, Memory, SpinLock, Key, UsbDevice, UsbInterface, UsbPipe, IoTarget };
 const char* KindName(Kind kind);
 
 // A driver bug the real system would bugcheck on: say what happened and stop.
@@ -81,6 +82,7 @@ struct Device final : Object {
     DeviceInitInfo init;
     WDF_DEVICE_PNP_CAPABILITIES caps{};
     Queue* defaultQueue = nullptr;
+    UsbDeviceModel* usbModel = nullptr;  // AttachUsbDevice; nullptr: nothing plugged in
 };
 
 struct Queue final : Object {
@@ -133,6 +135,39 @@ struct Key final : Object {
     ACCESS_MASK access = 0;
 };
 
+struct UsbPipe;
+
+struct UsbDevice final : Object {
+    UsbDevice() : Object(Kind::UsbDevice) {}
+    Device* device = nullptr;
+    USB_DEVICE_DESCRIPTOR descriptor{};
+    Object* usbInterface = nullptr;  // after the configuration was selected
+};
+
+struct UsbInterface final : Object {
+    UsbInterface() : Object(Kind::UsbInterface) {}
+    UsbDevice* usbDevice = nullptr;
+    UsbPipe* pipe = nullptr;
+};
+
+struct IoTarget final : Object {
+    IoTarget() : Object(Kind::IoTarget) {}
+    UsbPipe* pipe = nullptr;
+};
+
+struct UsbPipe final : Object {
+    UsbPipe() : Object(Kind::UsbPipe) {}
+    UsbDevice* usbDevice = nullptr;
+    IoTarget* target = nullptr;
+    WDF_USB_PIPE_INFORMATION info{};
+    bool packetSizeCheck = true;
+    bool readerConfigured = false;
+    WDF_USB_CONTINUOUS_READER_CONFIG reader{};
+    bool started = false;
+    bool readersFailedReported = false;
+    std::thread::id deliveringThread{};  // a read-complete callback runs on it
+};
+
 struct State {
     std::mutex mutex;
     std::unordered_map<std::uintptr_t, std::unique_ptr<Object>> objects;
@@ -140,6 +175,7 @@ struct State {
     Driver* driver = nullptr;
     std::vector<std::unique_ptr<DRIVER_OBJECT>> driverObjects;
     std::unordered_map<WDFDEVICE_INIT*, std::unique_ptr<WDFDEVICE_INIT>> deviceInits;
+    std::condition_variable readerIdle;  // a read-complete callback returned
 };
 
 State& Framework();
@@ -174,6 +210,7 @@ void DispatchSequential(std::uintptr_t queueHandle);
 // With the mutex held, before the object is freed: drops every reference other objects
 // keep to it. Sequential queues that lost their current request are added to redispatch.
 void UnlinkObject(Object* object, std::vector<std::uintptr_t>& redispatch);
+void UnlinkUsbObject(Object* object);  // usb.cpp
 
 // ---- kernel state ----
 

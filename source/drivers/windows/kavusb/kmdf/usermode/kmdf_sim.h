@@ -194,29 +194,43 @@ size_t OpenRegistryKeyCount();
 // ---- USB ----
 
 // The device behind a WDFUSBDEVICE, as the simulated controller offers it to the
-// framework. Calls come from the thread that issues the request.
+// framework. Calls come from the thread that issues the request (control transfers) or
+// that pumps the readers, without the framework's lock held: a model used from several
+// threads serialises itself.
 class UsbDeviceModel {
 public:
     virtual ~UsbDeviceModel() = default;
+    // Read once, when WdfUsbTargetDeviceCreate creates the target.
     virtual USB_DEVICE_DESCRIPTOR DeviceDescriptor() = 0;
-    // A control transfer on the default pipe. Host to device: `data` holds what the host
-    // sends; device to host: the device fills `data`. Returns the bus status and the bytes
-    // moved. A device that does not answer returns STATUS_IO_TIMEOUT; the framework then
-    // lets the request's time-out pass on the clock.
+    // A control transfer on the default pipe; setup.Packet.wLength is data.size().
+    // Host to device: `data` holds what the host sends; device to host: the device fills
+    // `data`. Returns the bus status and the bytes moved (at most data.size()). A device
+    // that does not answer returns STATUS_IO_TIMEOUT: with a time-out in the send options
+    // the framework lets it pass on the clock (relative in full, absolute up to that
+    // time) and fails the request with STATUS_IO_TIMEOUT; without one the request fails
+    // the same way at once, without waiting, since nothing would ever end the wait. An
+    // unplugged device returns STATUS_DEVICE_NOT_CONNECTED.
     virtual NTSTATUS ControlTransfer(const WDF_USB_CONTROL_SETUP_PACKET& setup, std::span<std::uint8_t> data,
                                      ULONG* transferred) = 0;
-    // The next interrupt-in transfer the device has ready: copied into `buffer`, length
-    // returned; nothing when it has none (yet).
+    // The next interrupt-in transfer the device has ready: copied into `buffer` (the
+    // reader's TransferLength bytes, zeroed; a longer transfer is cut), length returned;
+    // nothing when it has none (yet).
     virtual std::optional<size_t> NextInterruptTransfer(std::span<std::uint8_t> buffer) = 0;
 };
 
 // The device model that WdfUsbTargetDeviceCreate on this device talks to; nullptr
-// unplugs it. The model must outlive its use.
+// unplugs it: creation, configuration, I/O target start and control transfers then fail
+// with STATUS_DEVICE_NOT_CONNECTED and readers deliver nothing (a readers-failed
+// callback is told once). Attaching a model again plugs it back in. The model must
+// outlive its use.
 void AttachUsbDevice(WDFDEVICE device, UsbDeviceModel* model);
 
 // Hands every transfer the attached devices have ready to their started continuous
-// readers, one read-complete callback per transfer, on the calling thread. Returns the
-// number delivered.
+// readers, one read-complete callback per transfer (at DISPATCH_LEVEL, with a WDFMEMORY
+// of TransferLength bytes that the framework frees when the callback returns), on the
+// calling thread, pipes in creation order. Returns the number delivered. A stopped
+// reader takes nothing from its device: transfers wait there until it is started again.
+// WdfIoTargetStop waits for a callback in progress on another thread.
 size_t PumpContinuousReaders();
 
 }  // namespace kmdf

@@ -24,6 +24,14 @@ const char* KindName(Kind kind) {
             return "WDFSPINLOCK";
         case Kind::Key:
             return "WDFKEY";
+        case Kind::UsbDevice:
+            return "WDFUSBDEVICE";
+        case Kind::UsbInterface:
+            return "WDFUSBINTERFACE";
+        case Kind::UsbPipe:
+            return "WDFUSBPIPE";
+        case Kind::IoTarget:
+            return "WDFIOTARGET";
     }
     return "object";
 }

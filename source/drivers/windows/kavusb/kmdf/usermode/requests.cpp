@@ -88,6 +88,12 @@ void UnlinkObject(Object* object, std::vector<std::uintptr_t>& redispatch) {
             if (state.driver == object) state.driver = nullptr;
             if (auto* driver = static_cast<Driver*>(object); driver->wdm != nullptr) driver->wdm->Driver = nullptr;
             break;
+        case Kind::UsbDevice:
+        case Kind::UsbInterface:
+        case Kind::UsbPipe:
+        case Kind::IoTarget:
+            UnlinkUsbObject(object);
+            break;
         case Kind::Device:
         case Kind::SpinLock:
         case Kind::Key:
