@@ -26,6 +26,12 @@ Geometry Geometry::From(const SCREEN_PROPERTY& screen) {
 
 namespace {
 
+// Pixel p spans [p, p + 1) of the lens's pixel axis: the driver takes a shadow of pixels
+// [start, end) to be centred on (start + end) / 2.
+double PixelCentre(std::size_t p) {
+    return static_cast<double>(p) + 0.5;
+}
+
 double LensAngle(const Lens& lens, double pixel) {
     const double u = pixel / 320.0 - 1.0;
     double poly = lens.coef[7];
@@ -121,7 +127,7 @@ std::array<std::uint8_t, kCameraPixels> RenderLine(const Geometry& g, bool camer
     std::array<std::uint8_t, kCameraPixels> line{};
     for (const ShadowEdges& s : ShadowsOnLine(g, cameraB, lens, fingers)) {
         for (std::size_t p = 0; p < kCameraPixels; ++p) {
-            const double at = static_cast<double>(p);
+            const double at = PixelCentre(p);
             if (at >= s.start && at <= s.end) line[p] = 1;
         }
     }
@@ -136,13 +142,13 @@ std::array<std::uint8_t, kCameraPixels> RenderLine(const Geometry& g, bool camer
     if (imp.ambient <= 0) {
         for (const ShadowEdges& s : shadows)
             for (std::size_t p = 0; p < kCameraPixels; ++p) {
-                const double at = static_cast<double>(p);
+                const double at = PixelCentre(p);
                 if (at >= s.start && at <= s.end) line[p] = 1;
             }
     } else {
         const double threshold = DarkThreshold(imp.ambient);
         for (std::size_t p = 0; p < kCameraPixels; ++p)
-            if (Coverage(static_cast<double>(p), shadows) > threshold) line[p] = 1;
+            if (Coverage(PixelCentre(p), shadows) > threshold) line[p] = 1;
     }
     if (imp.deadPixel && *imp.deadPixel < kCameraPixels) line[*imp.deadPixel] = 1;
     return line;
@@ -186,7 +192,7 @@ std::vector<std::uint8_t> ImageTransfer(const Geometry& g, const Lens& lensA, co
             // The emitters light the middle of the line best.
             const double u = static_cast<double>(i) / kImageSamplesPerCamera - 0.5;
             const double lit = lighting.background * (1.0 - 0.3 * u * u);
-            const double c = Coverage(static_cast<double>(pixel), shadows);
+            const double c = Coverage(PixelCentre(pixel), shadows);
             double level = lit * (1.0 - (1.0 - lighting.shadowDepth) * c) + imp.ambient * lighting.background;
             if (imp.deadPixel && *imp.deadPixel == pixel) level = 0;
             transfer[static_cast<std::size_t>(camera) * kImageSamplesPerCamera + i] =

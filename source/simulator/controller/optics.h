@@ -39,7 +39,7 @@ struct Geometry {
     static Geometry From(const SCREEN_PROPERTY& screen);
 };
 
-// 1 where the pixel's line of sight is blocked by a finger.
+// 1 where the pixel's line of sight (through its centre, p + 0.5) is blocked by a finger.
 std::array<std::uint8_t, kCameraPixels> RenderLine(const Geometry& geometry, bool cameraB, const Lens& lens,
                                                    std::span<const Finger> fingers);
 
