@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "shared/device_packet.h"
@@ -698,6 +699,37 @@ TEST_F(ControllerOnUsb, ButtonEventsReachTheContinuousReader) {
     EXPECT_EQ(g_reads.transfers[1][6], 0xFD) << "duplicated";
     EXPECT_EQ(g_reads.transfers[2][6], 0xFF);
     EXPECT_EQ(g_reads.transfers[2].size(), 1024u);
+}
+
+TEST_F(ControllerOnUsb, CommandsAndInputFromTwoThreads) {
+    WDF_USB_DEVICE_SELECT_CONFIG_PARAMS select;
+    WDF_USB_DEVICE_SELECT_CONFIG_PARAMS_INIT_SINGLE_INTERFACE(&select);
+    ASSERT_EQ(WdfUsbTargetDeviceSelectConfig(usb_, WDF_NO_OBJECT_ATTRIBUTES, &select), STATUS_SUCCESS);
+    WDFUSBPIPE pipe = WdfUsbInterfaceGetConfiguredPipe(select.SingleInterface.ConfiguredUsbInterface, 0, nullptr);
+    WDF_USB_CONTINUOUS_READER_CONFIG reader;
+    WDF_USB_CONTINUOUS_READER_CONFIG_INIT(&reader, ReadComplete, device_, 1024);
+    ASSERT_EQ(WdfUsbTargetPipeConfigContinuousReader(pipe, &reader), STATUS_SUCCESS);
+    ASSERT_EQ(WdfIoTargetStart(WdfUsbTargetPipeGetIoTarget(pipe)), STATUS_SUCCESS);
+
+    constexpr int kRounds = 200;
+    std::thread input([this] {
+        for (int i = 0; i < kRounds; ++i) {
+            controller_.SetButtons(static_cast<std::uint8_t>(i % 2 == 0 ? 0x01 : 0x00));
+            kmdf::PumpContinuousReaders();
+        }
+    });
+    int answered = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        ASSERT_EQ(SendCommand(Frame(0x02, 0x10, static_cast<std::uint8_t>(i & 1))), STATUS_SUCCESS);
+        std::vector<std::uint8_t> reply;
+        ASSERT_EQ(ReadReplyVia(reply), STATUS_SUCCESS);
+        answered += reply[2] == 0x10 && reply[4] == (i & 1) ? 1 : 0;
+    }
+    input.join();
+    kmdf::PumpContinuousReaders();
+    EXPECT_EQ(answered, kRounds) << "each reply pairs with its command";
+    ASSERT_EQ(g_reads.transfers.size(), static_cast<size_t>(kRounds));
+    for (int i = 0; i < kRounds; ++i) EXPECT_EQ(g_reads.transfers[i][6], i % 2 == 0 ? 0xFE : 0xFF);
 }
 
 }  // namespace firmware_test
