@@ -479,6 +479,13 @@ TEST(Firmware, ButtonsSendDeviceEventsActiveLow) {
     EXPECT_FALSE(controller.NextInterruptTransfer(buffer).has_value());
 }
 
+TEST(Firmware, ImageDevicesSendNoEventPackets) {
+    Controller controller(kav::sim::kProductImage);
+    controller.PressButton(0);
+    EXPECT_EQ(controller.Buttons(), 1);
+    EXPECT_EQ(controller.PendingTransfers(), 0u) << "it would be read as a pair of image lines";
+}
+
 TEST(Firmware, InterruptTransfersQueueDropAndDuplicate) {
     Controller controller;
     EXPECT_FALSE(controller.QueueTransfer({})) << "empty";

@@ -538,6 +538,9 @@ size_t Controller::PendingTransfers() const {
 }
 
 void Controller::SendButtonEvent() {
+    // An image device's every transfer is a pair of raw lines: it has no framed packet
+    // to carry an event in.
+    if (descriptor_.idProduct == kProductImage) return;
     const std::uint8_t payload[2] = {eventByte_, static_cast<std::uint8_t>(~buttons_)};
     std::vector<std::uint8_t> transfer(kUsbTransferSize, 0);
     BuildFramedPacket(kInputType, eventCommand_, 0, payload, sizeof payload, transfer.data());

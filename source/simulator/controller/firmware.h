@@ -120,7 +120,7 @@ public:
     size_t PendingTransfers() const;
     // Button lines, bit i = button i pressed. A change sends a device event packet:
     // command 0x02 (or 0x40, see SetEventCommand), byte 5 = the event byte, byte 6 = the
-    // eight lines active low.
+    // eight lines active low. An image device (kProductImage) sends none.
     void SetButtons(std::uint8_t pressed);
     void PressButton(unsigned line);
     void ReleaseButton(unsigned line);
