@@ -59,7 +59,9 @@ DirectHost::DirectHost(const DeviceRecords& records, std::size_t pendingReads, c
     context_->CalibParams[0] = records.calibration[0];
     context_->CalibParams[1] = records.calibration[1];
     context_->ToolbarParams = records.toolbar;
-    InitializePipelineState(context_, *driver_);
+    DRIVER_CONFIG_SNAPSHOT parameters;
+    SnapshotDriverConfig(driverHandle_, &parameters);
+    InitializePipelineState(context_, parameters);
     ApplyDriverConfig();
 
     transfer_ = CreateTransfer({});

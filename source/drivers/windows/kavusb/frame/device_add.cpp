@@ -1,5 +1,6 @@
 #include "device_add.h"
 
+#include "device_start.h"
 #include "hid_requests.h"
 #include "kavusb/pipeline/device_context.h"
 #include "shared/work_modes.h"
@@ -10,6 +11,13 @@ NTSTATUS NerioUSBCreateDevice(PWDFDEVICE_INIT deviceInit, WDFDEVICE* device) {
     // A lower filter below the HID class, which owns power policy.
     WdfFdoInitSetFilter(deviceInit);
     WdfDeviceInitSetPowerPolicyOwnership(deviceInit, FALSE);
+
+    WDF_PNPPOWER_EVENT_CALLBACKS pnpPower;
+    WDF_PNPPOWER_EVENT_CALLBACKS_INIT(&pnpPower);
+    pnpPower.EvtDeviceD0Entry = NerioUSBEvtDeviceD0Entry;
+    pnpPower.EvtDeviceD0Exit = NerioUSBEvtDeviceD0Exit;
+    pnpPower.EvtDevicePrepareHardware = NerioUSBEvtDevicePrepareHardware;
+    WdfDeviceInitSetPnpPowerEventCallbacks(deviceInit, &pnpPower);
 
     WDF_OBJECT_ATTRIBUTES attributes;
     WDF_OBJECT_ATTRIBUTES_INIT(&attributes);

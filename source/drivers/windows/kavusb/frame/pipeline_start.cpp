@@ -6,7 +6,7 @@
 
 namespace kav {
 
-void InitializePipelineState(DEVICE_CONTEXT* context, const DRIVER_CONTEXT& driver) {
+void InitializePipelineState(DEVICE_CONTEXT* context, const DRIVER_CONFIG_SNAPSHOT& driver) {
     StoreSpeedParameters(context, driver.MaxSpeed, driver.VelocityRefCount, driver.VelocityWeight,
                          SpeedPrecision::Double);
     context->LastTouchReport.Contact[0].ContactId = 0;

@@ -6,6 +6,6 @@
 
 namespace kav {
 
-void InitializePipelineState(DEVICE_CONTEXT* context, const DRIVER_CONTEXT& driver);
+void InitializePipelineState(DEVICE_CONTEXT* context, const DRIVER_CONFIG_SNAPSHOT& driver);
 
 }  // namespace kav
