@@ -153,6 +153,71 @@ bool Win32Platform::SetFeature(Handle handle, std::span<const uint8_t> report) {
     return HidD_SetFeature(handle, buffer, static_cast<ULONG>(report.size())) != FALSE;
 }
 
+Handle Win32Platform::OpenSerial(std::u16string_view path) {
+    if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
+        SetLastError(ERROR_INVALID_NAME);
+        return kInvalidHandle;
+    }
+    const std::wstring wide(path.begin(), path.end());
+    HANDLE port = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) return kInvalidHandle;
+
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = 20;
+    timeouts.ReadTotalTimeoutMultiplier = 20;
+    timeouts.ReadTotalTimeoutConstant = 20;
+    timeouts.WriteTotalTimeoutMultiplier = 20;
+    timeouts.WriteTotalTimeoutConstant = 20;
+    DCB state{};
+    state.DCBlength = sizeof(state);
+    bool configured = SetupComm(port, 1024, 1024) && SetCommTimeouts(port, &timeouts) && GetCommState(port, &state);
+    if (configured) {
+        state.BaudRate = CBR_115200;
+        state.ByteSize = 8;
+        state.Parity = NOPARITY;
+        state.StopBits = ONESTOPBIT;
+        configured = SetCommState(port, &state) != FALSE;
+    }
+    // A port left at another speed or without time-outs would only ever read noise, or
+    // block forever.
+    if (!configured) {
+        const DWORD error = GetLastError();
+        CloseHandle(port);
+        SetLastError(error);
+        return kInvalidHandle;
+    }
+    return port;
+}
+
+bool Win32Platform::PurgeSerial(Handle port) {
+    if (!Usable(port)) return false;
+    DWORD errors = 0;
+    COMSTAT status{};
+    const bool cleared = ClearCommError(port, &errors, &status) != FALSE;
+    const bool purged = PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR) != FALSE;
+    return cleared && purged;
+}
+
+std::optional<std::size_t> Win32Platform::WriteSerial(Handle port, std::span<const uint8_t> bytes) {
+    if (!Usable(port)) return std::nullopt;
+    if (bytes.size() > std::numeric_limits<DWORD>::max()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    }
+    DWORD written = 0;
+    if (!WriteFile(port, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return std::nullopt;
+    return written;
+}
+
+std::optional<uint8_t> Win32Platform::ReadSerialByte(Handle port) {
+    if (!Usable(port)) return std::nullopt;
+    uint8_t byte = 0;
+    DWORD read = 0;
+    // A time-out is a successful read of nothing.
+    if (!ReadFile(port, &byte, 1, &read, nullptr) || read != 1) return std::nullopt;
+    return byte;
+}
+
 void Win32Platform::Sleep(uint32_t milliseconds) {
     ::Sleep(milliseconds);
 }

@@ -13,6 +13,10 @@ public:
     std::optional<HidAttributes> GetAttributes(Handle handle) override;
     bool GetFeature(Handle handle, std::span<uint8_t> report) override;
     bool SetFeature(Handle handle, std::span<const uint8_t> report) override;
+    Handle OpenSerial(std::u16string_view path) override;
+    bool PurgeSerial(Handle port) override;
+    std::optional<std::size_t> WriteSerial(Handle port, std::span<const uint8_t> bytes) override;
+    std::optional<uint8_t> ReadSerialByte(Handle port) override;
     void Sleep(uint32_t milliseconds) override;
 };
 
