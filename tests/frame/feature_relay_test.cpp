@@ -1,8 +1,12 @@
 // Feature reports through the HID dispatcher: what the driver keeps, answers and changes.
 #include "kavusb/frame/feature_relay.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
 
 #include "kavusb/frame/parameters.h"
 #include "kavusb/pipeline/output_stage.h"
@@ -170,6 +174,113 @@ TEST_F(FeatureRelayTest, MalformedRequestsAreRefusedAndShortBuffersNeverOverrun)
     EXPECT_EQ(Feature(IOCTL_HID_SET_FEATURE, 0x02, mode, 3), STATUS_SUCCESS);
     EXPECT_EQ(Feature(IOCTL_HID_GET_FEATURE, 0x02, mode, 3), STATUS_SUCCESS);
     EXPECT_EQ(mode[1], 1);
+}
+
+}  // namespace
+}  // namespace kav::test
+
+namespace kav::test {
+namespace {
+
+// Records the vendor transfers the relay makes and answers reads with a fixed reply.
+class RecordingUsb final : public kmdf::UsbDeviceModel {
+public:
+    struct Transfer {
+        std::uint8_t requestType;
+        std::vector<std::uint8_t> data;
+    };
+    USB_DEVICE_DESCRIPTOR DeviceDescriptor() override {
+        USB_DEVICE_DESCRIPTOR d{};
+        d.bLength = 18;
+        d.idVendor = 0x4B1D;
+        d.idProduct = 0x0A31;
+        return d;
+    }
+    NTSTATUS ControlTransfer(const WDF_USB_CONTROL_SETUP_PACKET& setup, std::span<std::uint8_t> data,
+                             ULONG* transferred) override {
+        const std::uint8_t type = setup.Packet.Bm;
+        if (type & 0x80) std::copy(reply.begin(), reply.begin() + std::min(data.size(), reply.size()), data.begin());
+        transfers.push_back({type, {data.begin(), data.end()}});
+        *transferred = static_cast<ULONG>(data.size());
+        return STATUS_SUCCESS;
+    }
+    std::optional<size_t> NextInterruptTransfer(std::span<std::uint8_t>) override { return std::nullopt; }
+
+    std::vector<Transfer> transfers;
+    std::array<std::uint8_t, 64> reply{};
+};
+
+class FeatureRelayUsbTest : public FeatureRelayTest {
+protected:
+    void SetUp() override {
+        FeatureRelayTest::SetUp();
+        kmdf::AttachUsbDevice(DeviceHandle(), &usb_);
+        WDFUSBDEVICE usbDevice = nullptr;
+        ASSERT_TRUE(NT_SUCCESS(WdfUsbTargetDeviceCreate(DeviceHandle(), WDF_NO_OBJECT_ATTRIBUTES, &usbDevice)));
+        Context()->UsbDevice = usbDevice;
+    }
+    void TearDown() override {
+        kmdf::AttachUsbDevice(DeviceHandle(), nullptr);
+        FeatureRelayTest::TearDown();
+    }
+    RecordingUsb usb_;
+};
+
+TEST_F(FeatureRelayUsbTest, CommandSetsGoToTheControllerWithTheFrameLength) {
+    struct Case {
+        std::uint8_t lengthByte;
+        size_t sent;
+    };
+    // n = byte 3 + 5 modulo 256, never more than the report holds.
+    for (const Case c : {Case{0x02, 7}, Case{59, 64}, Case{0xFB, 0}, Case{0x50, 64}}) {
+        SCOPED_TRACE(int(c.lengthByte));
+        usb_.transfers.clear();
+        FeatureReport report = CommandReport(0x31, 2, 0);
+        report[3] = c.lengthByte;
+        EXPECT_EQ(Set(report), STATUS_SUCCESS);
+        ASSERT_EQ(usb_.transfers.size(), 1u);
+        EXPECT_EQ(usb_.transfers[0].requestType, 0x40);
+        EXPECT_EQ(usb_.transfers[0].data.size(), c.sent);
+        EXPECT_TRUE(std::equal(usb_.transfers[0].data.begin(), usb_.transfers[0].data.end(), report.begin()));
+    }
+}
+
+TEST_F(FeatureRelayUsbTest, CameraSetIsCachedThenSent) {
+    FeatureReport report = CommandReport(0x11, 1, 5);
+    EXPECT_EQ(Set(report), STATUS_SUCCESS);
+    EXPECT_EQ(std::memcmp(&Context()->CameraProperties[1], report.data() + 5, 58), 0);
+    ASSERT_EQ(usb_.transfers.size(), 1u);
+    EXPECT_EQ(usb_.transfers[0].data.size(), 64u);
+}
+
+TEST_F(FeatureRelayUsbTest, GetsReadTheControllerUnlessTheCacheAnswers) {
+    usb_.reply[0] = 0xAA;
+    usb_.reply[1] = 0x12;
+    usb_.reply[2] = 0x70;
+    FeatureReport poll{};
+    poll[0] = 0xAA;  // byte 2 = 0: how the library polls
+    EXPECT_EQ(Get(poll), STATUS_SUCCESS);
+    ASSERT_EQ(usb_.transfers.size(), 1u);
+    EXPECT_EQ(usb_.transfers[0].requestType, 0xC0);
+    EXPECT_EQ(usb_.transfers[0].data.size(), 64u);
+    EXPECT_EQ(poll, usb_.reply);
+
+    FeatureReport cached = CommandReport(0x10, 2, 0);
+    EXPECT_EQ(Get(cached), STATUS_SUCCESS);
+    EXPECT_EQ(usb_.transfers.size(), 1u);  // no traffic for a cached block
+}
+
+TEST_F(FeatureRelayUsbTest, UnknownDriverRequestsArePassedOnWhole) {
+    FeatureReport report = DriverRequest(0x20);
+    for (size_t i = 2; i < 64; ++i) report[i] = static_cast<std::uint8_t>(i);
+    EXPECT_EQ(Set(report), STATUS_SUCCESS);
+    ASSERT_EQ(usb_.transfers.size(), 1u);
+    EXPECT_EQ(usb_.transfers[0].data, std::vector<std::uint8_t>(report.begin(), report.end()));
+
+    FeatureReport mode = DriverRequest(0x01);
+    mode[2] = kWorkModeRawPacket;
+    EXPECT_EQ(Set(mode), STATUS_SUCCESS);
+    EXPECT_EQ(usb_.transfers.size(), 1u);  // answered by the driver alone
 }
 
 }  // namespace
