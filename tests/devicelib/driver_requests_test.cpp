@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "devicelib/driver_requests.h"
 #include "devicelib/include/KavLib.h"
 #include "fake_controller.h"
 #include "shared/work_modes.h"
@@ -98,6 +99,23 @@ TEST_F(DriverRequests, FailedConfigReadReportsFailureAndLeavesTheRecord) {
     EXPECT_EQ(std::memcmp(&record, &expected, sizeof(record)), 0);
     EXPECT_EQ(Set_DriverConfig(nullptr, record), 0);
     EXPECT_EQ(controller.featureWrites, 0);
+}
+
+TEST_F(DriverRequests, SpeedParametersGoOutFromByteTwoAndComeBackFromByteZero) {
+    EXPECT_TRUE(WriteSpeedParameters(controller.device, {15000, 5, 20}));
+    ASSERT_EQ(controller.driverWrites.size(), 1u);
+    const Report& sent = controller.driverWrites[0];
+    EXPECT_EQ(sent[1], 0x17);
+    EXPECT_EQ(sent[2], 0x98);  // 15000 little-endian
+    EXPECT_EQ(sent[3], 0x3A);
+    EXPECT_EQ(sent[6], 5);
+    EXPECT_EQ(sent[7], 20);
+    const std::optional<SpeedParameters> read = ReadSpeedParameters(controller.device);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->maxSpeed, 15000u);
+    EXPECT_EQ(read->velocityRefCount, 5);
+    EXPECT_EQ(read->velocityWeight, 20);
+    EXPECT_FALSE(ReadSpeedParameters(platform::kInvalidHandle));
 }
 
 }  // namespace

@@ -85,6 +85,7 @@ public:
     int featureReads = 0;
     std::vector<DEVICE_PACKET> requests;  // command reports and serial frames, in order
     std::vector<Report> driverWrites;
+    std::array<std::uint8_t, kSpeedParametersSize> speed{};
     int serialWrites = 0;
     int serialReads = 0;
     int serialTimeouts = 0;
@@ -203,6 +204,9 @@ private:
         if (code == kDriverRequestSetConfig) {
             std::memcpy(&driverConfig, report.data() + kDriverRequestSetDataOffset, sizeof(driverConfig));
         }
+        if (code == kDriverRequestSetSpeed) {
+            std::memcpy(speed.data(), report.data() + kDriverRequestSetDataOffset, speed.size());
+        }
     }
 
     bool AnswerDriverRequest(std::span<std::uint8_t> report) const {
@@ -213,6 +217,10 @@ private:
         }
         if (code == kDriverRequestGetConfig) {
             std::memcpy(report.data() + kDriverRequestGetDataOffset, &driverConfig, sizeof(driverConfig));
+            return true;
+        }
+        if (code == kDriverRequestGetSpeed) {
+            std::memcpy(report.data() + kDriverRequestGetDataOffset, speed.data(), speed.size());
             return true;
         }
         return false;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kavusb/frame/parameters.h"
+#include "kavusb/frame/pipeline_start.h"
 #include "kavusb/pipeline/output_stage.h"
 #include "pipeline/pipeline_fixture.h"
 
@@ -281,6 +282,83 @@ TEST_F(FeatureRelayUsbTest, UnknownDriverRequestsArePassedOnWhole) {
     mode[2] = kWorkModeRawPacket;
     EXPECT_EQ(Set(mode), STATUS_SUCCESS);
     EXPECT_EQ(usb_.transfers.size(), 1u);  // answered by the driver alone
+}
+
+}  // namespace
+}  // namespace kav::test
+
+namespace kav::test {
+namespace {
+
+SCREEN_PROPERTY Screen(std::uint32_t width, std::uint32_t height) {
+    SCREEN_PROPERTY s{};
+    s.Width = width;
+    s.Height = height;
+    s.NewContactDivisor = 100;
+    s.NewContactNumerator = 777;  // the controller's value; the driver's MaxSpeed replaces it
+    s.VelocityRefCount = 1;
+    s.VelocityWeight = 0.5f;
+    s.CameraAX = -20;  // a 440 mm baseline: a scale unlike the default 32768
+    s.CameraBX = 20;
+    return s;
+}
+
+class ConfigurationCacheTest : public FeatureRelayTest {
+protected:
+    void SetUp() override {
+        FeatureRelayTest::SetUp();
+        Driver()->MaxSpeed = 15000;
+        Driver()->VelocityRefCount = 5;
+        Driver()->VelocityWeight = 20;
+        Context()->ScreenProperty = Screen(400, 300);
+        DRIVER_CONFIG_SNAPSHOT parameters;
+        SnapshotDriverConfig(WdfGetDriver(), &parameters);
+        InitializePipelineState(Context(), parameters);
+    }
+    void SetScreen(const SCREEN_PROPERTY& screen) {
+        FeatureReport report = CommandReport(0x31, 0, 0);
+        std::memcpy(report.data() + 5, &screen, sizeof(screen));
+        ASSERT_EQ(Set(report), STATUS_SUCCESS);
+    }
+    void SetSpeed(std::uint32_t maxSpeed, std::uint8_t refCount, std::uint8_t weight) {
+        FeatureReport speed = DriverRequest(0x17);
+        std::memcpy(speed.data() + 2, &maxSpeed, 4);
+        speed[6] = refCount;
+        speed[7] = weight;
+        ASSERT_EQ(Set(speed), STATUS_SUCCESS);
+    }
+};
+
+TEST_F(ConfigurationCacheTest, AScreenPropertySetChangesTheRegionsButNotTheCameraModel) {
+    Context()->DeviceConfig.RegionByte = 0x02;
+    Context()->DeviceConfig.Region0 = {0, 0, 200, 300};
+    const SCREEN_SCALE before = Context()->Triangulation.Scale;
+    SetScreen(Screen(800, 600));
+    EXPECT_EQ(Context()->Region[0].XMax, 8192);  // 200 mm of 800
+    EXPECT_EQ(+Context()->Triangulation.Scale.ScaleX, +before.ScaleX);
+    EXPECT_EQ(+Context()->Triangulation.Scale.BaselineMm, +before.BaselineMm);
+}
+
+TEST_F(ConfigurationCacheTest, ACachedScreenPropertyCarriesMaxSpeed) {
+    FeatureReport get = CommandReport(0x30, 0, 0);
+    ASSERT_EQ(Get(get), STATUS_SUCCESS);
+    SCREEN_PROPERTY screen;
+    std::memcpy(&screen, get.data(), sizeof(screen));
+    EXPECT_EQ(screen.NewContactNumerator, 15000u);
+    EXPECT_EQ(screen.VelocityRefCount, 5u);
+    EXPECT_EQ(screen.VelocityWeight, static_cast<float>(20 * 0.01));  // double precision at start
+}
+
+TEST_F(ConfigurationCacheTest, SpeedValuesThatSpoilTheScreenPropertyGiveTheDefaultGeometry) {
+    EXPECT_NE(+Context()->Triangulation.Scale.ScaleX, 32768.0f);
+    for (auto [refCount, weight] : {std::pair<std::uint8_t, std::uint8_t>{0, 20}, {5, 100}}) {
+        SetSpeed(15000, refCount, weight);
+        EXPECT_EQ(+Context()->Triangulation.Scale.ScaleX, 32768.0f) << int(refCount) << " " << int(weight);
+        EXPECT_EQ(+Context()->Triangulation.Scale.NewContactDistance, 0.25f);
+        SetSpeed(15000, 5, 20);
+        EXPECT_NE(+Context()->Triangulation.Scale.ScaleX, 32768.0f);
+    }
+    EXPECT_EQ(Driver()->VelocityWeight, 20);
 }
 
 }  // namespace

@@ -55,4 +55,26 @@ bool WriteDriverConfig(Handle device, const _NERIO_DRIVER_CONFIG& config) {
     return platform::CurrentPlatform().SetFeature(device, report);
 }
 
+std::optional<SpeedParameters> ReadSpeedParameters(Handle device) {
+    if (!platform::IsValidHandle(device)) return std::nullopt;
+    Report report = Request(kDriverRequestGetSpeed);
+    if (!platform::CurrentPlatform().GetFeature(device, report)) return std::nullopt;
+    SpeedParameters speed{};
+    const std::uint8_t* data = report.data() + kDriverRequestGetDataOffset;
+    std::memcpy(&speed.maxSpeed, data, sizeof(speed.maxSpeed));
+    speed.velocityRefCount = data[4];
+    speed.velocityWeight = data[5];
+    return speed;
+}
+
+bool WriteSpeedParameters(Handle device, const SpeedParameters& speed) {
+    if (!platform::IsValidHandle(device)) return false;
+    Report report = Request(kDriverRequestSetSpeed);
+    std::uint8_t* data = report.data() + kDriverRequestSetDataOffset;
+    std::memcpy(data, &speed.maxSpeed, sizeof(speed.maxSpeed));
+    data[4] = speed.velocityRefCount;
+    data[5] = speed.velocityWeight;
+    return platform::CurrentPlatform().SetFeature(device, report);
+}
+
 }  // namespace kav::devicelib

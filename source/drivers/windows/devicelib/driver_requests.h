@@ -18,4 +18,13 @@ bool WriteWorkMode(Handle device, std::uint8_t mode);
 std::optional<_NERIO_DRIVER_CONFIG> ReadDriverConfig(Handle device);
 bool WriteDriverConfig(Handle device, const _NERIO_DRIVER_CONFIG& config);
 
+// The driver's speed values: MaxSpeed, VelocityRefCount, VelocityWeight.
+struct SpeedParameters {
+    std::uint32_t maxSpeed;
+    std::uint8_t velocityRefCount;
+    std::uint8_t velocityWeight;
+};
+std::optional<SpeedParameters> ReadSpeedParameters(Handle device);
+bool WriteSpeedParameters(Handle device, const SpeedParameters& speed);
+
 }  // namespace kav::devicelib

@@ -7,6 +7,7 @@
 #include "kavusb/pipeline/output_stage.h"
 #include "kavusb/pipeline/regions.h"
 #include "parameters.h"
+#include "shared/driver_request.h"
 #include "shared/hid_reports.h"
 #include "shared/work_modes.h"
 
@@ -92,15 +93,15 @@ void SetCommandReport(DEVICE_CONTEXT* context, const HID_XFER_PACKET& packet) {
 void SetDriverRequest(WDFDEVICE device, DEVICE_CONTEXT* context, const HID_XFER_PACKET& packet) {
     const UCHAR* report = packet.reportBuffer;
     WDFDRIVER driver = WdfDeviceGetDriver(device);
-    switch (report[1]) {
-        case kDriverRequestSetWorkMode: {
+    switch (report[kDriverRequestCodeOffset]) {
+        case kDriverRequestWorkMode: {
             DeviceLock lock(context);
-            context->WorkMode = report[2];
+            context->WorkMode = report[kDriverRequestWorkModeOffset];
             return;
         }
         case kDriverRequestSetConfig: {
             _NERIO_DRIVER_CONFIG config;
-            std::memcpy(&config, report + 2, sizeof(config));
+            std::memcpy(&config, report + kDriverRequestSetDataOffset, sizeof(config));
             ReplaceDriverConfig(driver, config);
             WriteDriverParameters(&config, driver);
             DeviceLock lock(context);
@@ -111,9 +112,9 @@ void SetDriverRequest(WDFDEVICE device, DEVICE_CONTEXT* context, const HID_XFER_
         }
         case kDriverRequestSetSpeed: {
             ULONG maxSpeed = 0;
-            std::memcpy(&maxSpeed, report + 2, sizeof(maxSpeed));
-            const UCHAR refCount = report[6];
-            const UCHAR weight = report[7];
+            std::memcpy(&maxSpeed, report + kDriverRequestSetDataOffset, sizeof(maxSpeed));
+            const UCHAR refCount = report[kDriverRequestSetDataOffset + 4];
+            const UCHAR weight = report[kDriverRequestSetDataOffset + 5];
             ReplaceSpeedParameters(driver, maxSpeed, refCount, weight);
             WriteSpeedParameters(driver, maxSpeed, refCount, weight);
             DeviceLock lock(context);
@@ -148,15 +149,15 @@ void GetCommandReport(DEVICE_CONTEXT* context, const HID_XFER_PACKET& packet) {
 
 void GetDriverRequest(WDFDEVICE device, DEVICE_CONTEXT* context, const HID_XFER_PACKET& packet) {
     UCHAR* report = packet.reportBuffer;
-    switch (report[1]) {
-        case kDriverRequestGetWorkMode:
-            report[2] = context->WorkMode;
+    switch (report[kDriverRequestCodeOffset]) {
+        case kDriverRequestWorkMode:
+            report[kDriverRequestWorkModeOffset] = context->WorkMode;
             return;
         case kDriverRequestGetConfig:
         case kDriverRequestGetSpeed: {
             DRIVER_CONFIG_SNAPSHOT snapshot;
             SnapshotDriverConfig(WdfDeviceGetDriver(device), &snapshot);
-            if (report[1] == kDriverRequestGetConfig) {
+            if (report[kDriverRequestCodeOffset] == kDriverRequestGetConfig) {
                 std::memcpy(report, &snapshot.Config, sizeof(snapshot.Config));
             } else {
                 const ULONG maxSpeed = snapshot.MaxSpeed;

@@ -18,11 +18,4 @@ NTSTATUS HandleGetFeature(WDFDEVICE device, WDFREQUEST request);
 NTSTATUS SendDeviceCommand(DEVICE_CONTEXT* context, const UCHAR* buffer, UCHAR length);
 NTSTATUS ReadDeviceReply(DEVICE_CONTEXT* context, UCHAR* buffer);
 
-constexpr UCHAR kDriverRequestSetWorkMode = 0x01;
-constexpr UCHAR kDriverRequestGetWorkMode = 0x01;
-constexpr UCHAR kDriverRequestGetConfig = 0x12;
-constexpr UCHAR kDriverRequestSetConfig = 0x13;
-constexpr UCHAR kDriverRequestGetSpeed = 0x16;
-constexpr UCHAR kDriverRequestSetSpeed = 0x17;
-
 }  // namespace kav
