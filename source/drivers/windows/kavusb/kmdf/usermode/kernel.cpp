@@ -260,7 +260,7 @@ private:
     std::u16string text_;
 };
 
-struct Spec {
+struct FieldFormat {
     bool left = false;
     bool zero = false;
     bool plus = false;
@@ -275,12 +275,12 @@ struct Spec {
 // Widths beyond what any UNICODE_STRING holds only need to overflow.
 constexpr size_t kWidthCap = 0x10000;
 
-void PutPadded(FormatSink& out, const Spec& spec, const std::u16string& body, size_t signPrefixLength) {
-    const size_t pad = spec.width > body.size() ? spec.width - body.size() : 0;
-    if (spec.left) {
+void PutPadded(FormatSink& out, const FieldFormat& field, const std::u16string& body, size_t signPrefixLength) {
+    const size_t pad = field.width > body.size() ? field.width - body.size() : 0;
+    if (field.left) {
         for (char16_t c : body) out.Put(c);
         out.Repeat(u' ', pad);
-    } else if (spec.zero && signPrefixLength != std::u16string::npos) {
+    } else if (field.zero && signPrefixLength != std::u16string::npos) {
         for (size_t i = 0; i < signPrefixLength; ++i) out.Put(body[i]);
         out.Repeat(u'0', pad);
         for (size_t i = signPrefixLength; i < body.size(); ++i) out.Put(body[i]);
@@ -290,7 +290,7 @@ void PutPadded(FormatSink& out, const Spec& spec, const std::u16string& body, si
     }
 }
 
-void PutInteger(FormatSink& out, Spec spec, bool negative, std::uint64_t magnitude, unsigned base, bool upper,
+void PutInteger(FormatSink& out, FieldFormat field, bool negative, std::uint64_t magnitude, unsigned base, bool upper,
                 const char16_t* prefix) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     std::u16string number;
@@ -298,38 +298,38 @@ void PutInteger(FormatSink& out, Spec spec, bool negative, std::uint64_t magnitu
         number.insert(number.begin(), static_cast<char16_t>(digits[magnitude % base]));
         magnitude /= base;
     } while (magnitude != 0);
-    if (spec.hasPrecision) {
-        if (spec.precision == 0 && number == u"0") number.clear();
-        while (number.size() < spec.precision && number.size() < kWidthCap) number.insert(number.begin(), u'0');
+    if (field.hasPrecision) {
+        if (field.precision == 0 && number == u"0") number.clear();
+        while (number.size() < field.precision && number.size() < kWidthCap) number.insert(number.begin(), u'0');
     }
     std::u16string head;
     if (negative) {
         head = u"-";
-    } else if (spec.plus) {
+    } else if (field.plus) {
         head = u"+";
-    } else if (spec.space) {
+    } else if (field.space) {
         head = u" ";
     }
     if (prefix != nullptr) head += prefix;
     // Zero padding goes between the sign and the digits, and not with a precision.
-    const size_t split = spec.hasPrecision ? std::u16string::npos : head.size();
-    PutPadded(out, spec, head + number, split);
+    const size_t split = field.hasPrecision ? std::u16string::npos : head.size();
+    PutPadded(out, field, head + number, split);
 }
 
 template <typename Char>
-void PutString(FormatSink& out, const Spec& spec, const Char* text) {
+void PutString(FormatSink& out, const FieldFormat& field, const Char* text) {
     std::u16string body;
     if (text == nullptr) {
         body = u"(null)";
     } else {
         for (size_t i = 0; text[i] != 0; ++i) {
-            if (spec.hasPrecision && i >= spec.precision) break;
+            if (field.hasPrecision && i >= field.precision) break;
             if (i >= kWidthCap * 2) break;  // longer than any destination
             body.push_back(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(text[i])));
         }
     }
-    if (spec.hasPrecision && body.size() > spec.precision) body.resize(spec.precision);
-    Spec plain = spec;
+    if (field.hasPrecision && body.size() > field.precision) body.resize(field.precision);
+    FieldFormat plain = field;
     plain.zero = false;
     PutPadded(out, plain, body, std::u16string::npos);
 }
@@ -356,92 +356,92 @@ bool Format(FormatSink& out, PCWSTR format, va_list args) {
             out.Put(u'%');
             continue;
         }
-        Spec spec;
+        FieldFormat field;
         for (;; ++at) {
             const char16_t flag = format[at];
             if (flag == u'-') {
-                spec.left = true;
+                field.left = true;
             } else if (flag == u'0') {
-                spec.zero = true;
+                field.zero = true;
             } else if (flag == u'+') {
-                spec.plus = true;
+                field.plus = true;
             } else if (flag == u' ') {
-                spec.space = true;
+                field.space = true;
             } else if (flag == u'#') {
-                spec.alternate = true;
+                field.alternate = true;
             } else {
                 break;
             }
         }
         if (format[at] == u'*') {
             const int width = va_arg(args, int);
-            if (width < 0) spec.left = true;
+            if (width < 0) field.left = true;
             const long long magnitude = width < 0 ? -static_cast<long long>(width) : width;
-            spec.width = magnitude > static_cast<long long>(kWidthCap) ? kWidthCap : static_cast<size_t>(magnitude);
+            field.width = magnitude > static_cast<long long>(kWidthCap) ? kWidthCap : static_cast<size_t>(magnitude);
             ++at;
         } else {
-            spec.width = ReadNumber(format, at);
+            field.width = ReadNumber(format, at);
         }
         if (format[at] == u'.') {
             ++at;
-            spec.hasPrecision = true;
+            field.hasPrecision = true;
             if (format[at] == u'*') {
                 const int precision = va_arg(args, int);
-                spec.hasPrecision = precision >= 0;
-                spec.precision = precision < 0 ? 0 : static_cast<size_t>(precision);
-                if (spec.precision > kWidthCap) spec.precision = kWidthCap;
+                field.hasPrecision = precision >= 0;
+                field.precision = precision < 0 ? 0 : static_cast<size_t>(precision);
+                if (field.precision > kWidthCap) field.precision = kWidthCap;
                 ++at;
             } else {
-                spec.precision = ReadNumber(format, at);
+                field.precision = ReadNumber(format, at);
             }
         }
         // Windows sizes: long is 32 bits.
         if (format[at] == u'h') {
-            spec.length = Spec::Short;
+            field.length = FieldFormat::Short;
             ++at;
         } else if (format[at] == u'l' && format[at + 1] == u'l') {
-            spec.length = Spec::Long64;
+            field.length = FieldFormat::Long64;
             at += 2;
         } else if (format[at] == u'l') {
-            spec.length = Spec::Long32;
+            field.length = FieldFormat::Long32;
             ++at;
         } else if (format[at] == u'w') {
-            spec.length = Spec::Wide;
+            field.length = FieldFormat::Wide;
             ++at;
         } else if (format[at] == u'z') {
-            spec.length = Spec::Size;
+            field.length = FieldFormat::Size;
             ++at;
         } else if (format[at] == u'I' && format[at + 1] == u'6' && format[at + 2] == u'4') {
-            spec.length = Spec::Long64;
+            field.length = FieldFormat::Long64;
             at += 3;
         } else if (format[at] == u'I' && format[at + 1] == u'3' && format[at + 2] == u'2') {
-            spec.length = Spec::Long32;
+            field.length = FieldFormat::Long32;
             at += 3;
         } else if (format[at] == u'I') {
-            spec.length = Spec::Size;
+            field.length = FieldFormat::Size;
             ++at;
         }
 
         const char16_t conversion = format[at];
         auto signedArg = [&]() -> long long {
-            switch (spec.length) {
-                case Spec::Long64:
+            switch (field.length) {
+                case FieldFormat::Long64:
                     return va_arg(args, long long);
-                case Spec::Size:
+                case FieldFormat::Size:
                     return static_cast<long long>(va_arg(args, std::intptr_t));
-                case Spec::Short:
+                case FieldFormat::Short:
                     return static_cast<short>(va_arg(args, int));
                 default:
                     return va_arg(args, int);
             }
         };
         auto unsignedArg = [&]() -> std::uint64_t {
-            switch (spec.length) {
-                case Spec::Long64:
+            switch (field.length) {
+                case FieldFormat::Long64:
                     return va_arg(args, unsigned long long);
-                case Spec::Size:
+                case FieldFormat::Size:
                     return va_arg(args, std::uintptr_t);
-                case Spec::Short:
+                case FieldFormat::Short:
                     return static_cast<unsigned short>(va_arg(args, unsigned int));
                 default:
                     return va_arg(args, unsigned int);
@@ -453,36 +453,37 @@ bool Format(FormatSink& out, PCWSTR format, va_list args) {
                 const long long value = signedArg();
                 const std::uint64_t magnitude = value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value)
                                                           : static_cast<std::uint64_t>(value);
-                PutInteger(out, spec, value < 0, magnitude, 10, false, nullptr);
+                PutInteger(out, field, value < 0, magnitude, 10, false, nullptr);
                 break;
             }
             case u'u':
-                PutInteger(out, spec, false, unsignedArg(), 10, false, nullptr);
+                PutInteger(out, field, false, unsignedArg(), 10, false, nullptr);
                 break;
             case u'x':
             case u'X': {
                 const std::uint64_t value = unsignedArg();
                 const bool upper = conversion == u'X';
-                spec.plus = spec.space = false;
-                PutInteger(out, spec, false, value, 16, upper,
-                           spec.alternate && value != 0 ? (upper ? u"0X" : u"0x") : nullptr);
+                field.plus = field.space = false;
+                PutInteger(out, field, false, value, 16, upper,
+                           field.alternate && value != 0 ? (upper ? u"0X" : u"0x") : nullptr);
                 break;
             }
             case u'p': {
-                spec.hasPrecision = true;
-                spec.precision = sizeof(void*) * 2;
-                spec.plus = spec.space = false;
-                PutInteger(out, spec, false, reinterpret_cast<std::uintptr_t>(va_arg(args, void*)), 16, true, nullptr);
+                field.hasPrecision = true;
+                field.precision = sizeof(void*) * 2;
+                field.plus = field.space = false;
+                PutInteger(out, field, false, reinterpret_cast<std::uintptr_t>(va_arg(args, void*)), 16, true, nullptr);
                 break;
             }
             case u'c':
             case u'C': {
-                const bool narrow = conversion == u'C' ? spec.length != Spec::Long32 && spec.length != Spec::Wide
-                                                       : spec.length == Spec::Short;
+                const bool narrow = conversion == u'C'
+                                        ? field.length != FieldFormat::Long32 && field.length != FieldFormat::Wide
+                                        : field.length == FieldFormat::Short;
                 const int value = va_arg(args, int);
                 const char16_t c =
                     narrow ? static_cast<char16_t>(static_cast<unsigned char>(value)) : static_cast<char16_t>(value);
-                Spec plain = spec;
+                FieldFormat plain = field;
                 plain.zero = false;
                 PutPadded(out, plain, std::u16string(1, c), std::u16string::npos);
                 break;
@@ -490,12 +491,13 @@ bool Format(FormatSink& out, PCWSTR format, va_list args) {
             case u's':
             case u'S': {
                 // In the wide routines %s is a wide string and %S a narrow one, as in the kernel.
-                const bool narrow = conversion == u'S' ? spec.length != Spec::Long32 && spec.length != Spec::Wide
-                                                       : spec.length == Spec::Short;
+                const bool narrow = conversion == u'S'
+                                        ? field.length != FieldFormat::Long32 && field.length != FieldFormat::Wide
+                                        : field.length == FieldFormat::Short;
                 if (narrow) {
-                    PutString(out, spec, va_arg(args, const char*));
+                    PutString(out, field, va_arg(args, const char*));
                 } else {
-                    PutString(out, spec, va_arg(args, const char16_t*));
+                    PutString(out, field, va_arg(args, const char16_t*));
                 }
                 break;
             }
