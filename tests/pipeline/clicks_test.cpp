@@ -571,9 +571,11 @@ TEST_P(ClickRaceTest, TwoDevicesShareTheClickState) {
     contexts[1]->ScreenProperty.Height = 256;
 
     constexpr int kRounds = 300;
-    // Per round at most two strokes (6 reports) and four mouse reports.
+    // Per round two strokes (6 reports) and the mouse reports; the shared hold state lets
+    // the other device's lift restart this device's hold, so a round can take several
+    // more. Enough reads that none is ever dropped for want of one.
     ReadCollector collectors[2] = {ReadCollector(DeviceHandle()), ReadCollector(second)};
-    for (ReadCollector& c : collectors) c.Park(kRounds * 10);
+    for (ReadCollector& c : collectors) c.Park(kRounds * 24);
 
     const Bytes press = ButtonPacket(0xFE);
     auto feed = [&](DEVICE_CONTEXT* context, std::int32_t x) {
@@ -591,6 +593,7 @@ TEST_P(ClickRaceTest, TwoDevicesShareTheClickState) {
     std::thread b(feed, contexts[1], 9000);
     a.join();
     b.join();
+    for (DEVICE_CONTEXT* context : contexts) ASSERT_GT(kmdf::PendingRequestCount(context->ReadQueue), 0u);
 
     int controlStrokes = 0;
     int shiftStrokes = 0;
