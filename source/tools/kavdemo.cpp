@@ -7,16 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "kavusb/frame/device_add.h"
 #include "kavusb/kmdf/usermode/kmdf_sim.h"
 #include "kavusb/pipeline/device_context.h"
 #include "kavusb/pipeline/driver_context.h"
 #include "kavusb/pipeline/packet_entry.h"
-#include "kavusb/pipeline/regions.h"
 #include "report_text.h"
 #include "shared/device_packet.h"
 #include "shared/work_modes.h"
 #include "simulator/controller/run_length.h"
+#include "simulator/hidstack/direct_host.h"
 
 namespace {
 
@@ -48,75 +47,30 @@ std::string Shadows(const std::uint8_t* line) {
     return text.empty() ? "none" : text;
 }
 
+// The driver on one device of the simulated world, its reads kept pending.
 class Demo {
 public:
-    Demo() {
-        WDF_DRIVER_CONFIG config;
-        WDF_DRIVER_CONFIG_INIT(&config, kav::NerioUSBEvtDeviceAdd);
-        WDF_OBJECT_ATTRIBUTES attributes;
-        WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
-        using kav::WDF_DRIVER_CONTEXT_TYPE_INFO;
-        WDF_OBJECT_ATTRIBUTES_SET_CONTEXT_TYPE(&attributes, DRIVER_CONTEXT);
-        WDFDRIVER driver = nullptr;
-        ok_ = NT_SUCCESS(WdfDriverCreate(kmdf::CreateDriverObject(), nullptr, &attributes, &config, &driver)) &&
-              NT_SUCCESS(kav::NerioUSBCreateDevice(kmdf::AllocateDeviceInit(driver), &device_));
-        if (!ok_) return;
-        driverContext_ = kav::NerioGetDriverContext(driver);
-        driverContext_->Config.EnableTouch = 1;
-        driverContext_->Config.Mode = 2;
-        context_ = kav::NerioGetDeviceContext(device_);
-        context_->LastTouchReport.Contact[1].ContactId = 1;
-        for (kav::MAP_REGION& region : context_->Region) kav::ResetRegion(&region);
-        TopUpReads();
-    }
-    ~Demo() {
-        reads_.clear();
-        kmdf::ResetFramework();
-    }
-    bool ok() const { return ok_; }
+    Demo() : host_(kav::sim::NominalRecords(), kPendingReads) {}
 
     void Step(const char* what, const Transfer& transfer) {
         std::printf("\n> %s\n", what);
-        const NTSTATUS status = kav::ProcessTransfer(context_, transfer.data());
+        const NTSTATUS status = kav::ProcessTransfer(host_.Context(), transfer.data());
         if (NT_SUCCESS(status)) {
-            const kav::TRIANGULATION& t = context_->Triangulation;
+            const kav::TRIANGULATION& t = host_.Context()->Triangulation;
             std::printf("  frame complete: camera A shadows %s; camera B shadows %s\n",
                         Shadows(t.Camera[0].Line).c_str(), Shadows(t.Camera[1].Line).c_str());
         }
-        int reports = 0;
-        for (auto& read : reads_) {
-            const kmdf::RequestResult result = read->Result();
-            if (!result.Completed) continue;
-            const std::span<std::uint8_t> out = read->Output();
-            std::printf("  report (%zu bytes): %s\n", static_cast<std::size_t>(result.Information),
-                        kav::tools::DescribeReport(out.first(result.Information)).c_str());
-            ++reports;
-        }
-        if (reports == 0) std::printf("  no report\n");
-        TopUpReads();
+        const auto reports = host_.TakeReports();
+        for (const auto& report : reports)
+            std::printf("  report (%zu bytes): %s\n", report.size(), kav::tools::DescribeReport(report).c_str());
+        if (reports.empty()) std::printf("  no report\n");
     }
 
-    kav::DEVICE_CONTEXT* context() { return context_; }
-    kav::DRIVER_CONTEXT* driver() { return driverContext_; }
+    kav::DEVICE_CONTEXT* context() { return host_.Context(); }
+    kav::DRIVER_CONTEXT* driver() { return host_.Driver(); }
 
 private:
-    // Keeps read requests pending, as the HID class does, replacing completed ones.
-    void TopUpReads() {
-        std::erase_if(reads_, [](const auto& read) { return read->Result().Completed; });
-        while (reads_.size() < kPendingReads) {
-            kmdf::RequestSetup setup;
-            setup.IoControlCode = IOCTL_HID_READ_REPORT;
-            setup.OutputLength = 64;
-            reads_.push_back(std::make_unique<kmdf::ScopedRequest>(setup));
-            kmdf::SendToDevice(device_, reads_.back()->get());
-        }
-    }
-
-    bool ok_ = false;
-    WDFDEVICE device_ = nullptr;
-    kav::DEVICE_CONTEXT* context_ = nullptr;
-    kav::DRIVER_CONTEXT* driverContext_ = nullptr;
-    std::vector<std::unique_ptr<kmdf::ScopedRequest>> reads_;
+    kav::sim::DirectHost host_;
 };
 
 void Usage(std::FILE* out) {
@@ -137,11 +91,8 @@ int main(int argc, char** argv) {
         return help ? 0 : 2;
     }
     Demo demo;
-    if (!demo.ok()) {
-        std::fputs("kavdemo: could not create the device on the user-mode framework\n", stderr);
-        return 1;
-    }
-    std::puts("KavUSB pipeline on the user-mode framework: packet device, work mode F1, touch enabled.");
+    std::puts(
+        "KavUSB pipeline on the user-mode framework: packet device, work mode F1, the driver's default parameters.");
 
     demo.Step("device event (command 02): button line 0 pressed, byte 6 = FE", Framed(0x02, 0, {0x00, 0xFE}));
     demo.Step("camera line, sub-code 0: shadow at pixels 300..311 (stored as the half frame)", CameraLine(0, 300, 312));
