@@ -101,6 +101,10 @@ struct DeviceInitInfo {
 // What the driver asked of the device's init record; valid until the device is deleted.
 const DeviceInitInfo& DeviceInitOf(WDFDEVICE device);
 
+// The driver's devices in creation order: how the PnP manager learns which device its
+// call of EvtDriverDeviceAdd created.
+std::vector<WDFDEVICE> DevicesOf(WDFDRIVER driver);
+
 // Deletes the device with its children (queues, locks, memory, requests still queued
 // are completed with STATUS_CANCELLED).
 void DeleteDevice(WDFDEVICE device);

@@ -499,6 +499,14 @@ const WDF_DEVICE_PNP_CAPABILITIES& PnpCapabilitiesOf(WDFDEVICE device) {
     return LookupAs<Device>(device, Kind::Device, "kmdf::PnpCapabilitiesOf")->caps;
 }
 
+std::vector<WDFDEVICE> DevicesOf(WDFDRIVER driver) {
+    std::lock_guard lock(Framework().mutex);
+    std::vector<WDFDEVICE> devices;
+    for (const Object* child : LookupAs<Driver>(driver, Kind::Driver, "kmdf::DevicesOf")->children)
+        if (child->kind == Kind::Device && !child->deleting) devices.push_back(HandleOf<WDFDEVICE>(child));
+    return devices;
+}
+
 void DeleteDevice(WDFDEVICE device) {
     {
         std::lock_guard lock(Framework().mutex);
