@@ -42,9 +42,7 @@ std::vector<Reported> ReportedPositions(const sim::Scenario& s, const sim::RunRe
                 if (c.Status != kContactTouching) continue;
                 points.push_back({r.ms, c.X * s.width / kLogicalRange, c.Y * s.height / kLogicalRange, i});
             }
-        } else if (r.bytes.size() >= sizeof(MOUSE_REPORT) && r.bytes[0] == kMouseReportId) {
-            MOUSE_REPORT m;
-            std::memcpy(&m, r.bytes.data(), sizeof m);
+        } else if (MOUSE_REPORT m; DecodeMouseReport(r.bytes.data(), r.bytes.size(), &m)) {
             if (m.Buttons == kMouseButtonNone) continue;
             points.push_back({r.ms, m.X * s.width / kLogicalRange, m.Y * s.height / kLogicalRange,
                               m.Buttons == kMouseButtonRight ? 3 : 2});
@@ -74,9 +72,7 @@ std::vector<std::string> DescribeLines(const sim::Scenario& s, const std::vector
         if (lines.empty()) lines.push_back("touch     no contacts");
         return lines;
     }
-    if (bytes.size() >= sizeof(MOUSE_REPORT) && bytes[0] == kMouseReportId) {
-        MOUSE_REPORT m;
-        std::memcpy(&m, bytes.data(), sizeof m);
+    if (MOUSE_REPORT m; DecodeMouseReport(bytes.data(), bytes.size(), &m)) {
         const char* b = m.Buttons == 0 ? "up" : m.Buttons == 1 ? "left" : m.Buttons == 2 ? "right" : "both";
         lines.push_back(Format("mouse     %-9s  -  ", b) + position(m.X, m.Y));
         return lines;
@@ -116,8 +112,9 @@ std::string Colour(int contact) {
 
 void Usage(std::ostream& out) {
     out << "usage: kavsim [--svg FILE] [--registry FILE] [--brief] SCENARIO\n"
-           "Runs a scenario through the KavUSB pipeline on a virtual clock and prints the\n"
-           "reports the operating system receives, decoded, then the report rate and the\n"
+           "Runs a scenario on a simulated touch screen: KavUSB starts on the simulated\n"
+           "controller under the virtual HID stack, on a virtual clock, and the reports the\n"
+           "operating system receives are printed decoded, then the report rate and the\n"
            "error of the reported positions against the true fingers.\n"
            "  --svg FILE       draw the true paths and the reported points\n"
            "  --registry FILE  driver parameters from a registry text file (the scenario's\n"

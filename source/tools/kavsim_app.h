@@ -1,4 +1,4 @@
-// kavsim: a scenario through the real pipeline, the reports the operating system would
+// kavsim: a scenario through the real driver on the virtual HID stack, the reports the operating system would
 // receive, decoded, and how far they lie from the true fingers. The tool's main is a
 // thin wrapper around RunKavsim so that tests can run it in-process.
 #pragma once

@@ -55,7 +55,7 @@ std::string Touch(std::span<const std::uint8_t> bytes) {
 
 std::string Mouse(std::span<const std::uint8_t> bytes) {
     MOUSE_REPORT r;
-    if (!Read(bytes, &r)) return "mouse (short: " + Hex(bytes) + ")";
+    if (!DecodeMouseReport(bytes.data(), bytes.size(), &r)) return "mouse (short: " + Hex(bytes) + ")";
     const char* buttons = r.Buttons == 0 ? "none" : r.Buttons == 1 ? "left" : r.Buttons == 2 ? "right" : "both";
     return Format("mouse  buttons %-5s x %5u y %5u", buttons, r.X, r.Y);
 }

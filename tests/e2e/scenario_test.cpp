@@ -45,9 +45,8 @@ struct Mouse {
 std::vector<Mouse> MouseReports(const sim::RunResult& run) {
     std::vector<Mouse> out;
     for (const sim::TimedReport& r : run.reports) {
-        if (r.bytes.size() < sizeof(MOUSE_REPORT) || r.bytes[0] != kMouseReportId) continue;
         MOUSE_REPORT m;
-        std::memcpy(&m, r.bytes.data(), sizeof m);
+        if (!DecodeMouseReport(r.bytes.data(), r.bytes.size(), &m)) continue;
         out.push_back({r.ms, m.Buttons});
     }
     return out;

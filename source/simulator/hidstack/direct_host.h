@@ -1,7 +1,8 @@
 // KavUSB on one touch screen without the USB and HID layers: the driver is loaded
 // through DriverEntry, the device is added, its records are set as if read from the
 // controller, and each transfer goes straight to the read completion. Read requests are
-// kept pending as the HID class keeps them. The virtual HID stack grows from this.
+// kept pending as the HID class keeps them. Benchmarks and pipeline tests use it; whole
+// touch screens run on the virtual HID stack (hid_stack.h).
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <shared_mutex>
+#include <utility>
 
 #include "kavusb/frame/driver_entry.h"
 #include "kavusb/pipeline/device_context.h"
@@ -369,6 +370,7 @@ void HidStack::Route(Device& device, std::span<const std::uint8_t> report) {
             }
             open.buffered.push_back(bytes);
         }
+        if (tracing_) trace_.push_back({device.id, c, bytes});
         for (const auto& [registration, sink] : rawInputSinks_) {
             if (std::get<0>(sink) != collection.usagePage || std::get<1>(sink) != collection.usage) continue;
             rawInput_.push_back(
@@ -567,6 +569,16 @@ std::uint32_t HidStack::RegisterDeviceChange(DeviceChangeSink sink) {
 void HidStack::UnregisterDeviceChange(std::uint32_t registration) {
     std::lock_guard lock(mutex_);
     deviceChangeSinks_.erase(registration);
+}
+
+void HidStack::TraceReports(bool on) {
+    std::lock_guard lock(mutex_);
+    tracing_ = on;
+}
+
+std::vector<TracedReport> HidStack::TakeTrace() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(trace_, {});
 }
 
 HidStackCounters HidStack::Counters() const {

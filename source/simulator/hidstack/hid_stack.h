@@ -81,6 +81,13 @@ struct ReadResult {
     std::vector<std::uint8_t> report;
 };
 
+// A report as the class routed it, for tools that watch every collection at once.
+struct TracedReport {
+    HidDeviceId device = 0;
+    std::size_t collection = 0;
+    std::vector<std::uint8_t> report;  // as the collection's readers see it
+};
+
 struct HidStackCounters {
     std::uint64_t reportsCompleted = 0;    // input reports the driver completed
     std::uint64_t reportsUnrouted = 0;     // with an ID no collection declares, or too short
@@ -160,6 +167,10 @@ public:
     std::uint32_t RegisterDeviceChange(DeviceChangeSink sink);
     void UnregisterDeviceChange(std::uint32_t registration);
 
+    // While on, every routed report is also kept, in completion order across collections.
+    void TraceReports(bool on);
+    std::vector<TracedReport> TakeTrace();
+
     HidStackCounters Counters() const;
 
 private:
@@ -195,6 +206,8 @@ private:
     std::map<std::uint32_t, DeviceChangeSink> deviceChangeSinks_;
     std::deque<RawInputEvent> rawInput_;  // routed, waiting for DeliverRawInput
     std::mutex delivering_;               // one thread calls the raw-input sinks at a time
+    bool tracing_ = false;
+    std::vector<TracedReport> trace_;
     HidStackCounters counters_;
 };
 

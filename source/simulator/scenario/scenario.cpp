@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "kavusb/kmdf/usermode/kmdf_sim.h"
 #include "shared/device_packet.h"
+#include "shared/driver_request.h"
+#include "shared/hid_reports.h"
 #include "shared/work_modes.h"
-#include "simulator/hidstack/direct_host.h"
+#include "simulator/controller/firmware.h"
+#include "simulator/hidstack/hid_stack.h"
 #include "simulator/registry/registry_store.h"
 
 namespace kav::sim {
@@ -300,13 +304,6 @@ void ParseSetting(const LineParser& p, Scenario& s) {
     }
 }
 
-std::vector<std::uint8_t> DeviceEvent(std::uint8_t lines) {
-    std::vector<std::uint8_t> transfer(kUsbTransferSize, 0);
-    const std::uint8_t payload[2] = {0x00, lines};
-    BuildFramedPacket(0x10, 0x02, 0, payload, sizeof payload, transfer.data());
-    return transfer;
-}
-
 }  // namespace
 
 ScenarioError::ScenarioError(std::string file, std::size_t line, std::string reason)
@@ -390,8 +387,35 @@ RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
             records.camera[c] = CameraRecord(s.lens[c], b);
     }
     records.productId = s.imageDevice ? kImageProductId : std::uint16_t{0x0A31};
-    DirectHost host(records, 4, HostEnvironment{&clock, &store});
-    host.Context()->WorkMode = s.workMode;
+
+    // The controller stores the records; the driver reads them at its start, on the
+    // virtual clock, and the scenario's time begins once the screen is up.
+    Controller controller(records.productId);
+    controller.SetScreenProperty(records.screen);
+    for (std::uint8_t c = 0; c < 2; ++c) {
+        controller.SetCameraProperties(c, records.camera[c]);
+        controller.SetCalibParams(c, records.calibration[c]);
+    }
+    controller.SetDeviceConfig(records.deviceConfig);
+    controller.SetToolbarParams(records.toolbar);
+    HidStack stack(HostEnvironment{&clock, &store});
+    stack.TraceReports(true);
+    const HidStack::AttachResult attached = stack.Attach(controller);
+    if (!NT_SUCCESS(attached.status)) {
+        char status[16];
+        std::snprintf(status, sizeof status, "0x%08X", static_cast<unsigned>(attached.status));
+        throw std::runtime_error(std::string("the simulated touch screen did not start (status ") + status + ")");
+    }
+    const LONGLONG origin = clock.Now();
+    HidHandle control = 0;
+    for (const HidInterfaceInfo& i : stack.Interfaces())
+        if (i.device == attached.device && i.collection == 0) control = stack.Open(i.path);
+    // As KavLib sets it: the driver request report through the touch collection.
+    auto setWorkMode = [&](std::uint8_t mode) {
+        std::array<std::uint8_t, kFeatureReportSize> report{kDriverRequestFeatureId, kDriverRequestWorkMode, mode};
+        if (!stack.SetFeature(control, report)) throw std::runtime_error("the work mode could not be set");
+    };
+    setWorkMode(s.workMode);
 
     Imperfections imperfections[2];
     for (int c = 0; c < 2; ++c) {
@@ -427,11 +451,12 @@ RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
     result.endMs = s.EndMs();
     const double period = 1000.0 / s.fps;
     auto advanceTo = [&](double ms) {
-        const LONGLONG target = static_cast<LONGLONG>(std::llround(ms * 10000));
+        const LONGLONG target = origin + static_cast<LONGLONG>(std::llround(ms * 10000));
         if (target > clock.Now()) clock.Delay(target - clock.Now());
     };
-    auto collect = [&](double ms) {
-        for (auto& report : host.TakeReports()) result.reports.push_back({ms, std::move(report)});
+    auto deliver = [&](double ms) {
+        stack.Pump();
+        for (TracedReport& traced : stack.TakeTrace()) result.reports.push_back({ms, std::move(traced.report)});
     };
 
     for (std::size_t k = 0;; ++k) {
@@ -441,15 +466,15 @@ RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
             const Edge& e = edges[nextEdge++];
             advanceTo(e.ms);
             pressed[e.line] += e.press ? 1 : -1;
-            std::uint8_t lines = 0xFF;
+            std::uint8_t down = 0;
             for (int i = 0; i < 8; ++i)
-                if (pressed[i] > 0) lines = static_cast<std::uint8_t>(lines & ~(1u << i));
-            host.Feed(DeviceEvent(lines));
-            collect(e.ms);
+                if (pressed[i] > 0) down = static_cast<std::uint8_t>(down | (1u << i));
+            controller.SetButtons(down);
+            deliver(e.ms);
         }
         advanceTo(t);
         while (nextMode < modeChanges.size() && modeChanges[nextMode]->startMs <= t)
-            host.Context()->WorkMode = *modeChanges[nextMode++]->workMode;
+            setWorkMode(*modeChanges[nextMode++]->workMode);
 
         TruthFrame truth;
         truth.ms = t;
@@ -465,15 +490,15 @@ RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
             }
         }
         if (s.imageDevice) {
-            host.Feed(ImageTransfer(geometry, s.lens[0], s.lens[1], truth.fingers, imperfections[0], imperfections[1],
-                                    ImageLighting{}, noise));
+            controller.QueueTransfer(ImageTransfer(geometry, s.lens[0], s.lens[1], truth.fingers, imperfections[0],
+                                                   imperfections[1], ImageLighting{}, noise));
         } else {
             const auto a = RenderLine(geometry, false, s.lens[0], truth.fingers, imperfections[0], noise);
             const auto b = RenderLine(geometry, true, s.lens[1], truth.fingers, imperfections[1], noise);
-            host.Feed(LineTransfer(0, b));
-            host.Feed(LineTransfer(1, a));
+            controller.QueueTransfer(LineTransfer(0, b));
+            controller.QueueTransfer(LineTransfer(1, a));
         }
-        collect(t);
+        deliver(t);
         result.truth.push_back(std::move(truth));
         ++result.frames;
     }

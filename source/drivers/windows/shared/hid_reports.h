@@ -5,12 +5,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kav {
 
 // Length 9, type 0x21, HID 1.00, country 0, one report descriptor of 417 bytes.
-inline constexpr std::array<std::uint8_t, 9> kHidDescriptor = {0x09, 0x21, 0x01, 0x00, 0x00,
-                                                               0x01, 0x22, 0xA1, 0x01};
+inline constexpr std::array<std::uint8_t, 9> kHidDescriptor = {0x09, 0x21, 0x01, 0x00, 0x00, 0x01, 0x22, 0xA1, 0x01};
 
 // Six top-level collections, in the order user mode opens them: touch screen (0x30,
 // feature 0x03), device configuration (features 0x02, 0xAA, 0x55), mouse (0x10), device
@@ -118,6 +118,17 @@ struct MOUSE_REPORT {
 static_assert(sizeof(MOUSE_REPORT) == 8);
 static_assert(offsetof(MOUSE_REPORT, X) == 2);
 static_assert(offsetof(MOUSE_REPORT, Y) == 4);
+// What the report descriptor declares, and so what readers of the mouse collection get.
+constexpr std::size_t kMouseReportDeclaredSize = offsetof(MOUSE_REPORT, Trailer);
+
+// A mouse report as a reader receives it: the declared six bytes, or the eight the
+// driver completes. The trailer reads zero when absent.
+inline bool DecodeMouseReport(const std::uint8_t* bytes, std::size_t size, MOUSE_REPORT* report) {
+    if (size < kMouseReportDeclaredSize || bytes[0] != kMouseReportId) return false;
+    std::memset(report, 0, sizeof(MOUSE_REPORT));
+    std::memcpy(report, bytes, size < sizeof(MOUSE_REPORT) ? size : sizeof(MOUSE_REPORT));
+    return true;
+}
 
 constexpr std::uint8_t kMouseButtonNone = 0;
 constexpr std::uint8_t kMouseButtonLeft = 1;
