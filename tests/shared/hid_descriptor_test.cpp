@@ -6,80 +6,27 @@
 #include <vector>
 
 #include "shared/hid_reports.h"
+#include "simulator/hidstack/report_descriptor.h"
 
 namespace kav::test {
 namespace {
 
-struct ParsedDescriptor {
-    struct Collection {
-        std::uint32_t usagePage;
-        std::uint32_t usage;
-        std::vector<std::uint8_t> reportIds;
-    };
-    std::vector<Collection> topLevel;
-    std::map<std::uint8_t, std::uint32_t> inputBits, outputBits, featureBits;
-    int depth = 0;
-    bool wellFormed = true;
-};
-
-ParsedDescriptor Parse(const std::uint8_t* bytes, size_t size) {
-    ParsedDescriptor parsed;
-    std::uint32_t usagePage = 0, usage = 0, reportSize = 0, reportCount = 0;
-    std::uint8_t reportId = 0;
-    size_t i = 0;
-    while (i < size) {
-        const std::uint8_t prefix = bytes[i];
-        const size_t dataSize = (prefix & 3) == 3 ? 4 : (prefix & 3);
-        if (i + 1 + dataSize > size) {
-            parsed.wellFormed = false;
-            break;
-        }
-        std::uint32_t data = 0;
-        for (size_t k = 0; k < dataSize; ++k) data |= static_cast<std::uint32_t>(bytes[i + 1 + k]) << (8 * k);
-        switch (prefix & 0xFC) {
-            case 0x04:
-                usagePage = data;
-                break;
-            case 0x08:
-                usage = data;
-                break;
-            case 0x74:
-                reportSize = data;
-                break;
-            case 0x94:
-                reportCount = data;
-                break;
-            case 0x84:
-                reportId = static_cast<std::uint8_t>(data);
-                if (!parsed.topLevel.empty()) parsed.topLevel.back().reportIds.push_back(reportId);
-                break;
-            case 0x80:
-                parsed.inputBits[reportId] += reportSize * reportCount;
-                break;
-            case 0x90:
-                parsed.outputBits[reportId] += reportSize * reportCount;
-                break;
-            case 0xB0:
-                parsed.featureBits[reportId] += reportSize * reportCount;
-                break;
-            case 0xA0:
-                if (parsed.depth++ == 0) parsed.topLevel.push_back({usagePage, usage, {}});
-                break;
-            case 0xC0:
-                if (--parsed.depth < 0) parsed.wellFormed = false;
-                break;
-            default:
-                break;
-        }
-        i += 1 + dataSize;
-    }
-    if (parsed.depth != 0) parsed.wellFormed = false;
-    return parsed;
+// The class's own parser reads it, as the HID class would.
+std::vector<sim::TopLevelCollection> Parse(std::span<const std::uint8_t> bytes) {
+    auto parsed = sim::ParseReportDescriptor(bytes);
+    if (const auto* error = std::get_if<sim::ReportDescriptorError>(&parsed))
+        ADD_FAILURE() << "byte " << error->offset << ": " << error->reason;
+    auto* collections = std::get_if<std::vector<sim::TopLevelCollection>>(&parsed);
+    return collections == nullptr ? std::vector<sim::TopLevelCollection>{} : *collections;
 }
 
-// Bytes of a report with its ID.
-std::uint32_t ReportBytes(std::uint32_t bits) {
-    return (bits + 7) / 8 + 1;
+using Bits = std::map<std::uint8_t, std::uint32_t>;
+
+// One kind of report over all collections.
+Bits AllOf(const std::vector<sim::TopLevelCollection>& collections, Bits sim::TopLevelCollection::*kind) {
+    Bits all;
+    for (const sim::TopLevelCollection& c : collections) all.insert((c.*kind).begin(), (c.*kind).end());
+    return all;
 }
 
 TEST(HidDescriptor, DescribesOneReportDescriptorOf417Bytes) {
@@ -88,8 +35,7 @@ TEST(HidDescriptor, DescribesOneReportDescriptorOf417Bytes) {
 }
 
 TEST(HidDescriptor, CollectionsComeInTheOrderUserModeOpensThem) {
-    const ParsedDescriptor parsed = Parse(kReportDescriptor.data(), kReportDescriptor.size());
-    ASSERT_TRUE(parsed.wellFormed);
+    const std::vector<sim::TopLevelCollection> collections = Parse(kReportDescriptor);
     struct Expected {
         std::uint32_t usagePage, usage;
         std::vector<std::uint8_t> reportIds;
@@ -98,42 +44,48 @@ TEST(HidDescriptor, CollectionsComeInTheOrderUserModeOpensThem) {
         {0x0D, 0x04, {0x30, 0x03}}, {0x0D, 0x0E, {0x02, 0xAA, 0x55}}, {0x01, 0x02, {0x10}}, {0xFF00, 0x01, {0x32}},
         {0x01, 0x06, {0x38}},       {0xFF00, 0x01, {0x36}},
     };
-    ASSERT_EQ(parsed.topLevel.size(), std::size(expected));
+    ASSERT_EQ(collections.size(), std::size(expected));
     for (size_t i = 0; i < std::size(expected); ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(parsed.topLevel[i].usagePage, expected[i].usagePage);
-        EXPECT_EQ(parsed.topLevel[i].usage, expected[i].usage);
-        EXPECT_EQ(parsed.topLevel[i].reportIds, expected[i].reportIds);
+        EXPECT_EQ(collections[i].usagePage, expected[i].usagePage);
+        EXPECT_EQ(collections[i].usage, expected[i].usage);
+        EXPECT_EQ(collections[i].reportIds, expected[i].reportIds);
+        // Only the touch screen declares a contact count maximum: feature 0x03.
+        EXPECT_EQ(collections[i].contactCountMaximumReport,
+                  i == 0 ? std::optional<std::uint8_t>(kContactCountMaxFeatureId) : std::nullopt);
     }
 }
 
 TEST(HidDescriptor, ReportSizesMatchTheLayoutsTheDriverFills) {
-    const ParsedDescriptor parsed = Parse(kReportDescriptor.data(), kReportDescriptor.size());
+    const std::vector<sim::TopLevelCollection> collections = Parse(kReportDescriptor);
+    const Bits input = AllOf(collections, &sim::TopLevelCollection::inputBits);
+    const Bits output = AllOf(collections, &sim::TopLevelCollection::outputBits);
+    const Bits feature = AllOf(collections, &sim::TopLevelCollection::featureBits);
     struct Case {
-        const std::map<std::uint8_t, std::uint32_t>& bits;
+        const Bits& bits;
         std::uint8_t id;
         std::uint32_t bytes;
     };
     const Case cases[] = {
-        {parsed.inputBits, kTouchReportId, sizeof(TOUCH_REPORT)},
-        {parsed.inputBits, kMouseReportId, 6},  // completed as 8, two bytes carried over
-        {parsed.inputBits, kDeviceEventReportId, sizeof(DEVICE_EVENT_REPORT)},
-        {parsed.inputBits, kKeyboardReportId, sizeof(KEYBOARD_REPORT)},
-        {parsed.outputBits, kKeyboardReportId, sizeof(KEYBOARD_LED_REPORT)},
-        {parsed.inputBits, kRawPacketReportId, sizeof(RAW_PACKET_REPORT)},
-        {parsed.featureBits, kContactCountMaxFeatureId, sizeof(CONTACT_COUNT_MAX_FEATURE)},
-        {parsed.featureBits, kDeviceModeFeatureId, sizeof(DEVICE_MODE_FEATURE)},
-        {parsed.featureBits, kCommandFeatureId, sizeof(VENDOR_FEATURE)},
-        {parsed.featureBits, kDriverRequestFeatureId, sizeof(VENDOR_FEATURE)},
+        {input, kTouchReportId, sizeof(TOUCH_REPORT)},
+        {input, kMouseReportId, 6},  // completed as 8, two bytes carried over
+        {input, kDeviceEventReportId, sizeof(DEVICE_EVENT_REPORT)},
+        {input, kKeyboardReportId, sizeof(KEYBOARD_REPORT)},
+        {output, kKeyboardReportId, sizeof(KEYBOARD_LED_REPORT)},
+        {input, kRawPacketReportId, sizeof(RAW_PACKET_REPORT)},
+        {feature, kContactCountMaxFeatureId, sizeof(CONTACT_COUNT_MAX_FEATURE)},
+        {feature, kDeviceModeFeatureId, sizeof(DEVICE_MODE_FEATURE)},
+        {feature, kCommandFeatureId, sizeof(VENDOR_FEATURE)},
+        {feature, kDriverRequestFeatureId, sizeof(VENDOR_FEATURE)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << int(c.id));
         ASSERT_TRUE(c.bits.count(c.id));
-        EXPECT_EQ(ReportBytes(c.bits.at(c.id)), c.bytes);
+        EXPECT_EQ(sim::ReportLength(c.bits.at(c.id)), c.bytes);
     }
     EXPECT_EQ(sizeof(MOUSE_REPORT), 8u);
-    EXPECT_EQ(parsed.inputBits.size(), 5u);
-    EXPECT_EQ(parsed.featureBits.size(), 4u);
+    EXPECT_EQ(input.size(), 5u);
+    EXPECT_EQ(feature.size(), 4u);
 }
 
 TEST(HidDescriptor, PhysicalMaximaSitWhereThePatchWritesThem) {
@@ -157,7 +109,7 @@ TEST(HidDescriptor, PhysicalMaximaSitWhereThePatchWritesThem) {
     EXPECT_EQ(changed, 8u);
     for (size_t offset : kPhysicalMaxXOffsets) EXPECT_EQ(patched[offset] | (patched[offset + 1] << 8), 1000);
     for (size_t offset : kPhysicalMaxYOffsets) EXPECT_EQ(patched[offset] | (patched[offset + 1] << 8), 600);
-    EXPECT_TRUE(Parse(patched.data(), patched.size()).wellFormed);
+    EXPECT_EQ(Parse(patched).size(), 6u);
 }
 
 TEST(HidDescriptor, TableRowsSpotCheck) {
