@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,11 +33,22 @@ std::string Narrow(const std::u16string& s) {
     return std::string(s.begin(), s.end());
 }
 
-// Leaves the process as it found it: no stack, no override, no simulated default.
+// Leaves the process as it found it: no stack, no override, no simulated default. Windows
+// builds pick the simulation only when asked to.
 struct Restore {
+#ifdef _WIN32
+    Restore() {
+        if (const char* value = std::getenv("KAVLIB_PLATFORM")) saved = value;
+        _putenv_s("KAVLIB_PLATFORM", "sim");
+    }
+    std::string saved;  // "" removes the variable
+#endif
     ~Restore() {
         InstallSimPlatform(nullptr);
         SetPlatform(nullptr);
+#ifdef _WIN32
+        _putenv_s("KAVLIB_PLATFORM", saved.c_str());
+#endif
         SetSimPlatformFactory(nullptr);
     }
 };
