@@ -407,5 +407,39 @@ TEST_F(HidStackTest, TwoScreensEachServeTheirOwnClients) {
     EXPECT_EQ(wrong, 0);
 }
 
+TEST_F(HidStackTest, ClientsOnTheirOwnThreadsWhileFramesStreamAndTheScreenGoes) {
+    const sim::HidDeviceId device = Plug(controller_);
+    const sim::HidHandle touch = stack_.Open(PathOf(device, 1));
+    const sim::HidHandle control = stack_.Open(PathOf(device, 1));
+    std::atomic<bool> streaming{true};
+    std::atomic<int> reports{0}, features{0}, failedFeatures{0};
+
+    std::thread reader([&] {
+        for (;;) {
+            const sim::ReadResult r = stack_.Read(touch, 50ms);
+            if (r.status == ReadStatus::Gone) return;
+            if (r.status == ReadStatus::Report) ++reports;
+        }
+    });
+    std::thread client([&] {
+        while (streaming) {
+            std::array<std::uint8_t, 64> contacts{kContactCountMaxFeatureId};
+            const bool ok = stack_.GetFeature(control, contacts) && SetWorkMode(control, kWorkModeDigitizer);
+            ++(ok ? features : failedFeatures);
+        }
+    });
+    for (int i = 0; i < 200; ++i) Frame(controller_, {{150.0 + i * 0.2, 100, 10}});
+    streaming = false;
+    client.join();
+    stack_.Remove(device);  // the reader is told, whatever it waits for
+    reader.join();
+
+    // A reader that falls behind loses the oldest reports, never the stream.
+    EXPECT_GT(reports, 0);
+    EXPECT_GT(reports + stack_.Counters().reportsOverwritten, 100u);
+    EXPECT_GT(features, 0);
+    EXPECT_EQ(failedFeatures, 0);
+}
+
 }  // namespace
 }  // namespace kav::test
