@@ -11,6 +11,7 @@
 #include "report_text.h"
 #include "shared/hid_reports.h"
 #include "simulator/registry/registry_store.h"
+#include "simulator/text/utf8.h"
 
 namespace kav::tools {
 namespace {
@@ -233,7 +234,18 @@ int RunKavsim(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
 
     const sim::RunResult run = sim::RunScenario(scenario, registryFile ? &registry : nullptr);
+    auto printEventLog = [&] {
+        if (run.eventLog.empty()) return;
+        out << "\nevent log:\n";
+        for (const std::u16string& entry : run.eventLog) out << "  " << sim::ToUtf8(entry) << "\n";
+    };
+    if (!run.started) {
+        err << Format("kavsim: the touch screen did not start (status 0x%08X)\n", run.startStatus);
+        printEventLog();
+        return 1;
+    }
     PrintReports(scenario, run, brief, out);
+    printEventLog();
 
     const Accuracy a = MeasureAccuracy(scenario, run);
     const double seconds = run.endMs / 1000.0;

@@ -100,6 +100,15 @@ TEST_F(KavsimTest, AppliesARegistryFileBeneathTheScenario) {
     EXPECT_EQ(out_.str().find("touch "), std::string::npos);
 }
 
+TEST_F(KavsimTest, AScreenThatDoesNotStartShowsTheEventLog) {
+    const std::string scenario = Write("silent.scn", "unanswered 0x14 1\n0 tap 200 150\n");
+    EXPECT_EQ(Run({scenario}), 1);
+    EXPECT_EQ(err_.str(), "kavsim: the touch screen did not start (status 0xC0000001)\n");
+    EXPECT_NE(out_.str().find("event log:\n  读取Y校准参数失败."), std::string::npos) << out_.str();
+    EXPECT_NE(out_.str().find("Init Kavcore failed."), std::string::npos) << out_.str();
+    EXPECT_EQ(out_.str().find("touch "), std::string::npos);
+}
+
 TEST_F(KavsimTest, ABadScenarioLineNamesFileAndLine) {
     const std::string scenario = Write("bad.scn", "fps 100\n0 tap 1\n");
     EXPECT_EQ(Run({scenario}), 1);

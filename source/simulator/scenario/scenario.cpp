@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -14,6 +13,7 @@
 #include "shared/hid_reports.h"
 #include "shared/work_modes.h"
 #include "simulator/controller/firmware.h"
+#include "simulator/hidstack/event_viewer.h"
 #include "simulator/hidstack/hid_stack.h"
 #include "simulator/registry/registry_store.h"
 
@@ -295,6 +295,10 @@ void ParseSetting(const LineParser& p, Scenario& s) {
                                        [&](const char* n) { return Lower(n) == Lower(w[1]); });
         if (name == kParameterNames.end()) p.Fail("unknown driver parameter '" + w[1] + "'");
         s.parameters.emplace_back(*name, static_cast<std::uint32_t>(p.Unsigned(2, "value", 0xFFFFFFFFull)));
+    } else if (key == "unanswered") {
+        p.Count(3);
+        s.unanswered.emplace_back(static_cast<std::uint8_t>(p.Unsigned(1, "command", 0xFF)),
+                                  static_cast<std::uint8_t>(p.Unsigned(2, "sub-code", 0xFF)));
     } else if (key == "end") {
         p.Count(2);
         s.endMs = p.Number(1, "end time");
@@ -398,13 +402,20 @@ RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
     }
     controller.SetDeviceConfig(records.deviceConfig);
     controller.SetToolbarParams(records.toolbar);
+    for (const auto& [command, subCode] : s.unanswered)
+        controller.AddReplyFault({ReplyFault::Unanswered, command, subCode, kEveryTime});
     HidStack stack(HostEnvironment{&clock, &store});
     stack.TraceReports(true);
     const HidStack::AttachResult attached = stack.Attach(controller);
-    if (!NT_SUCCESS(attached.status)) {
-        char status[16];
-        std::snprintf(status, sizeof status, "0x%08X", static_cast<unsigned>(attached.status));
-        throw std::runtime_error(std::string("the simulated touch screen did not start (status ") + status + ")");
+    RunResult result;
+    auto takeEventLog = [&] {
+        for (const kmdf::ErrorLogEntry& entry : kmdf::TakeErrorLog()) result.eventLog.push_back(EventViewerText(entry));
+    };
+    result.startStatus = static_cast<std::uint32_t>(attached.status);
+    result.started = NT_SUCCESS(attached.status);
+    if (!result.started) {
+        takeEventLog();
+        return result;
     }
     const LONGLONG origin = clock.Now();
     HidHandle control = 0;
@@ -447,7 +458,6 @@ RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
                      [](const Gesture* a, const Gesture* b) { return a->startMs < b->startMs; });
     std::size_t nextMode = 0;
 
-    RunResult result;
     result.endMs = s.EndMs();
     const double period = 1000.0 / s.fps;
     auto advanceTo = [&](double ms) {
@@ -502,6 +512,7 @@ RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
         result.truth.push_back(std::move(truth));
         ++result.frames;
     }
+    takeEventLog();
     return result;
 }
 

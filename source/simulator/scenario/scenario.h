@@ -20,6 +20,7 @@
 //   ambient FRACTION            ambient light, fraction of the lit background (default 0)
 //   workmode F1..F5 | mouse | digitizer   (default F2, as once the system has read feature 0x03)
 //   set NAME VALUE              a driver parameter (registry DWORD under DriverParameters)
+//   unanswered COMMAND SUBCODE  a query the controller never answers (0x14 1: the Y calibration)
 //   end T                       stop time (default 300 ms after the last gesture ends)
 //
 // Timed lines: "T verb arguments [key=value ...]", T the start time. Keys: ms= duration,
@@ -95,6 +96,7 @@ struct Scenario {
     double ambient = 0;
     std::uint8_t workMode = 0xF2;
     std::vector<std::pair<std::string, std::uint32_t>> parameters;  // in the order given
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> unanswered;  // (command, sub-code)
     std::optional<double> endMs;
     std::vector<Gesture> gestures;
 
@@ -119,6 +121,11 @@ struct TruthFrame {
 };
 
 struct RunResult {
+    // A screen that did not start runs no frame.
+    bool started = false;
+    std::uint32_t startStatus = 0;  // NTSTATUS of the device start
+    // The driver's event log entries as the event viewer shows them, oldest first.
+    std::vector<std::u16string> eventLog;
     std::vector<TimedReport> reports;
     std::vector<TruthFrame> truth;
     std::size_t frames = 0;
