@@ -428,7 +428,10 @@ TEST_F(HidStackTest, ClientsOnTheirOwnThreadsWhileFramesStreamAndTheScreenGoes) 
             ++(ok ? features : failedFeatures);
         }
     });
-    for (int i = 0; i < 200; ++i) Frame(controller_, {{150.0 + i * 0.2, 100, 10}});
+    // Until both clients have had their turn, however the threads are scheduled.
+    for (int i = 0; (i < 200 || features < 20 || reports < 1) && i < 100000; ++i) {
+        Frame(controller_, {{150.0 + (i % 200) * 0.2, 100, 10}});
+    }
     streaming = false;
     client.join();
     stack_.Remove(device);  // the reader is told, whatever it waits for
