@@ -105,8 +105,7 @@ HidStack::~HidStack() {
 // ---- PnP ----
 
 HidStack::AttachResult HidStack::Attach(kmdf::UsbDeviceModel& usb) {
-    static std::mutex attaching;  // DevicesOf tells the new device only if adds do not overlap
-    std::unique_lock attachLock(attaching);
+    std::unique_lock attachLock(attaching_);
 
     const std::vector<WDFDEVICE> before = kmdf::DevicesOf(driver_);
     PWDFDEVICE_INIT init = kmdf::AllocateDeviceInit(driver_);

@@ -195,6 +195,7 @@ private:
     void DeliverRawInput();
 
     WDFDRIVER driver_ = nullptr;
+    std::mutex attaching_;  // the driver's new device is found only if adds do not overlap
     mutable std::mutex mutex_;
     std::condition_variable arrived_;  // a report was buffered, a read cancelled, a device removed
     std::vector<std::shared_ptr<Device>> devices_;
