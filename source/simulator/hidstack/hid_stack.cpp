@@ -157,12 +157,8 @@ HidStack::AttachResult HidStack::Attach(kmdf::UsbDeviceModel& usb) {
         if (c.usagePage != kDigitizerPage || c.usage != kTouchScreenUsage || !c.contactCountMaximumReport) continue;
         std::vector<std::uint8_t> report(ReportLength(c.featureBits.at(*c.contactCountMaximumReport)));
         report[0] = *c.contactCountMaximumReport;
-        HID_XFER_PACKET packet{report.data(), static_cast<ULONG>(report.size()), report[0]};
-        kmdf::RequestSetup setup;
-        setup.IoControlCode = IOCTL_HID_GET_FEATURE;
-        setup.Input.assign(sizeof(HID_XFER_PACKET), 0);
-        setup.UserBuffer = &packet;
-        if (NT_SUCCESS(Transact(*device, setup).Status) && report.size() > 1) device->contactCountMaximum = report[1];
+        if (NT_SUCCESS(TransferFeature(*device, IOCTL_HID_GET_FEATURE, report)) && report.size() > 1)
+            device->contactCountMaximum = report[1];
     }
 
     {
@@ -175,39 +171,22 @@ HidStack::AttachResult HidStack::Attach(kmdf::UsbDeviceModel& usb) {
 }
 
 bool HidStack::ReadDescriptors(Device& device) {
-    kmdf::RequestSetup setup;
-    setup.IoControlCode = IOCTL_HID_GET_DEVICE_DESCRIPTOR;
-    setup.OutputLength = kHidDescriptorLength;
-    kmdf::ScopedRequest hid(setup);
-    kmdf::SendToDevice(device.wdf, hid);
-    const kmdf::RequestResult hidResult = hid.Result();
-    if (!hidResult.Completed || !NT_SUCCESS(hidResult.Status) || hidResult.Information < kHidDescriptorLength)
-        return false;
-    const std::span<const std::uint8_t> d = hid.Output();
+    const auto hid = Query(device, IOCTL_HID_GET_DEVICE_DESCRIPTOR, kHidDescriptorLength);
+    if (!hid || hid->size() < kHidDescriptorLength) return false;
+    const std::vector<std::uint8_t>& d = *hid;
     if (d[0] != kHidDescriptorLength || d[1] != kHidDescriptorType || d[5] < 1 || d[6] != kReportDescriptorType)
         return false;
     const std::size_t reportLength = d[7] | (d[8] << 8);
 
-    setup.IoControlCode = IOCTL_HID_GET_DEVICE_ATTRIBUTES;
-    setup.OutputLength = sizeof(HID_DEVICE_ATTRIBUTES);
-    kmdf::ScopedRequest attributes(setup);
-    kmdf::SendToDevice(device.wdf, attributes);
-    const kmdf::RequestResult attributesResult = attributes.Result();
-    if (!attributesResult.Completed || !NT_SUCCESS(attributesResult.Status) ||
-        attributesResult.Information < sizeof(HID_DEVICE_ATTRIBUTES))
-        return false;
+    const auto attributes = Query(device, IOCTL_HID_GET_DEVICE_ATTRIBUTES, sizeof(HID_DEVICE_ATTRIBUTES));
+    if (!attributes || attributes->size() < sizeof(HID_DEVICE_ATTRIBUTES)) return false;
     HID_DEVICE_ATTRIBUTES a;
-    std::memcpy(&a, attributes.Output().data(), sizeof a);
+    std::memcpy(&a, attributes->data(), sizeof a);
     device.attributes = {a.VendorID, a.ProductID, a.VersionNumber};
 
-    setup.IoControlCode = IOCTL_HID_GET_REPORT_DESCRIPTOR;
-    setup.OutputLength = reportLength;
-    kmdf::ScopedRequest report(setup);
-    kmdf::SendToDevice(device.wdf, report);
-    const kmdf::RequestResult reportResult = report.Result();
-    if (!reportResult.Completed || !NT_SUCCESS(reportResult.Status) || reportResult.Information != reportLength)
-        return false;
-    auto parsed = ParseReportDescriptor(report.Output());
+    const auto report = Query(device, IOCTL_HID_GET_REPORT_DESCRIPTOR, reportLength);
+    if (!report || report->size() != reportLength) return false;
+    auto parsed = ParseReportDescriptor(*report);
     if (auto* error = std::get_if<ReportDescriptorError>(&parsed)) {
         std::fprintf(stderr, "hid stack: report descriptor at byte %zu: %s\n", error->offset, error->reason.c_str());
         return false;
@@ -302,8 +281,7 @@ void HidStack::Announce(DeviceChange change, const std::vector<std::u16string>& 
 
 // ---- requests ----
 
-kmdf::RequestResult HidStack::Transact(Device& device, const kmdf::RequestSetup& setup) {
-    kmdf::ScopedRequest request(setup);
+kmdf::RequestResult HidStack::Transact(Device& device, kmdf::ScopedRequest& request) {
     std::mutex m;
     std::condition_variable cv;
     bool done = false;
@@ -316,6 +294,27 @@ kmdf::RequestResult HidStack::Transact(Device& device, const kmdf::RequestSetup&
     std::unique_lock lock(m);
     cv.wait(lock, [&] { return done; });
     return request.Result();
+}
+
+std::optional<std::vector<std::uint8_t>> HidStack::Query(Device& device, ULONG ioControlCode, std::size_t length) {
+    kmdf::RequestSetup setup;
+    setup.IoControlCode = ioControlCode;
+    setup.OutputLength = length;
+    kmdf::ScopedRequest request(setup);
+    const kmdf::RequestResult result = Transact(device, request);
+    if (!NT_SUCCESS(result.Status)) return std::nullopt;
+    const std::span<const std::uint8_t> output = request.Output();
+    return std::vector<std::uint8_t>(output.begin(), output.begin() + std::min(result.Information, output.size()));
+}
+
+NTSTATUS HidStack::TransferFeature(Device& device, ULONG ioControlCode, std::span<std::uint8_t> report) {
+    HID_XFER_PACKET packet{report.data(), static_cast<ULONG>(report.size()), report[0]};
+    kmdf::RequestSetup setup;
+    setup.IoControlCode = ioControlCode;
+    setup.Input.assign(sizeof(HID_XFER_PACKET), 0);
+    setup.UserBuffer = &packet;
+    kmdf::ScopedRequest request(setup);
+    return Transact(device, request).Status;
 }
 
 void HidStack::SendPingPongRead(Device& device) {
@@ -477,7 +476,8 @@ std::optional<std::u16string> HidStack::String(HidHandle handle, std::uint16_t s
     setup.OutputLength = sizeof text;
     setup.UserBuffer = text;
     setup.Type3InputBuffer = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(stringId | (kEnglish << 16)));
-    const kmdf::RequestResult result = Transact(*device, setup);
+    kmdf::ScopedRequest request(setup);
+    const kmdf::RequestResult result = Transact(*device, request);
     if (!NT_SUCCESS(result.Status)) return std::nullopt;
     const std::size_t characters = std::min<std::size_t>(result.Information / 2, kStringCharacters);
     std::u16string value(text, characters);
@@ -485,29 +485,24 @@ std::optional<std::u16string> HidStack::String(HidHandle handle, std::uint16_t s
     return value;
 }
 
-bool HidStack::TransferFeature(HidHandle handle, ULONG ioControlCode, std::span<std::uint8_t> report) {
+bool HidStack::ClientFeature(HidHandle handle, ULONG ioControlCode, std::span<std::uint8_t> report) {
     const std::shared_ptr<Device> device = DeviceOfHandle(handle);
     if (device == nullptr || report.empty()) return false;
     const std::size_t declared = FeatureLength(device->collections, report[0]);
     if (declared == 0 || report.size() < declared) return false;
     std::shared_lock inFlight(device->io);
     if (device->removed) return false;
-    HID_XFER_PACKET packet{report.data(), static_cast<ULONG>(report.size()), report[0]};
-    kmdf::RequestSetup setup;
-    setup.IoControlCode = ioControlCode;
-    setup.Input.assign(sizeof(HID_XFER_PACKET), 0);
-    setup.UserBuffer = &packet;
-    return NT_SUCCESS(Transact(*device, setup).Status);
+    return NT_SUCCESS(TransferFeature(*device, ioControlCode, report));
 }
 
 bool HidStack::GetFeature(HidHandle handle, std::span<std::uint8_t> report) {
-    return TransferFeature(handle, IOCTL_HID_GET_FEATURE, report);
+    return ClientFeature(handle, IOCTL_HID_GET_FEATURE, report);
 }
 
 bool HidStack::SetFeature(HidHandle handle, std::span<const std::uint8_t> report) {
     // The driver only reads a set's buffer; a copy keeps the caller's const.
     std::vector<std::uint8_t> copy(report.begin(), report.end());
-    return TransferFeature(handle, IOCTL_HID_SET_FEATURE, copy);
+    return ClientFeature(handle, IOCTL_HID_SET_FEATURE, copy);
 }
 
 ReadResult HidStack::Read(HidHandle handle, std::chrono::milliseconds wait) {

@@ -184,12 +184,15 @@ private:
 
     std::shared_ptr<Device> DeviceOfHandle(HidHandle handle) const;
     // Sends one request to the device and waits for its completion.
-    kmdf::RequestResult Transact(Device& device, const kmdf::RequestSetup& setup);
+    static kmdf::RequestResult Transact(Device& device, kmdf::ScopedRequest& request);
+    // An output request's bytes, when the driver completes it successfully.
+    static std::optional<std::vector<std::uint8_t>> Query(Device& device, ULONG ioControlCode, std::size_t length);
+    static NTSTATUS TransferFeature(Device& device, ULONG ioControlCode, std::span<std::uint8_t> report);
     bool ReadDescriptors(Device& device);
     void SendPingPongRead(Device& device);
     void OnReadComplete(Device& device, WDFREQUEST request);
     void Route(Device& device, std::span<const std::uint8_t> report);
-    bool TransferFeature(HidHandle handle, ULONG ioControlCode, std::span<std::uint8_t> report);
+    bool ClientFeature(HidHandle handle, ULONG ioControlCode, std::span<std::uint8_t> report);
     void StopAndDelete(Device& device);
     void Announce(DeviceChange change, const std::vector<std::u16string>& paths);
     void DeliverRawInput();
