@@ -66,7 +66,6 @@ std::size_t FeatureLength(const std::vector<TopLevelCollection>& collections, st
 struct HidStack::Device {
     HidDeviceId id = 0;
     WDFDEVICE wdf = nullptr;
-    kmdf::UsbDeviceModel* usb = nullptr;
     HidDeviceAttributes attributes;
     std::vector<TopLevelCollection> collections;
     std::vector<std::u16string> paths;  // one per collection
@@ -124,7 +123,6 @@ HidStack::AttachResult HidStack::Attach(kmdf::UsbDeviceModel& usb) {
 
     auto device = std::make_shared<Device>();
     device->wdf = wdf;
-    device->usb = &usb;
     kmdf::AttachUsbDevice(wdf, &usb);
     const WDF_PNPPOWER_EVENT_CALLBACKS pnp = kmdf::DeviceInitOf(wdf).PnpPower;
     auto fail = [&](NTSTATUS failure, bool started) {
