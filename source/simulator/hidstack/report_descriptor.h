@@ -32,7 +32,7 @@ struct ReportDescriptorError {
     std::string reason;
 };
 
-// Main, global and local items as the HID specification defines them (push and pop
+// Main, global and local items as HID defines them (push and pop
 // included); long items are skipped. Reports without an ID item are not supported:
 // every report this stack routes is identified by its first byte.
 std::variant<std::vector<TopLevelCollection>, ReportDescriptorError> ParseReportDescriptor(
