@@ -44,7 +44,7 @@ TEST_F(SerialProtocol, SendPurgesThenWritesTheFrameWithoutFill) {
     platform::SetPlatform(&capture);
     const auto packet = MakePacket(0x02, 0x70, 0x00, {});
     ASSERT_TRUE(packet);
-    ASSERT_TRUE(SendPacketCom(*packet, capture.port));
+    ASSERT_TRUE(SendPacket_COM(*packet, capture.port));
     EXPECT_EQ(capture.log, (std::vector<std::string>{"purge", "write"}));
     EXPECT_EQ(capture.sent, (Bytes{0xAA, 0x02, 0x70, 0x01, 0x00, 0x72}));
 }
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SerialProtocol, ImpossibleLengthIsRejectedBeforeReadingOn) {
     controller.QueueSerialBytes(Concat({kLSixty, Bytes(60, 0)}));
     std::array<std::uint8_t, kFeatureReportSize> buffer{};
-    EXPECT_FALSE(ReadPacketCom(controller.port, buffer));
+    EXPECT_FALSE(ReadPacket_COM(controller.port, buffer));
     EXPECT_EQ(controller.serialReads, 4);
     EXPECT_EQ(controller.SerialBytesLeft(), 60u);
 }
@@ -145,13 +145,13 @@ TEST_F(SerialProtocol, ImpossibleLengthIsRejectedBeforeReadingOn) {
 TEST_F(SerialProtocol, MarkerSearchGivesUpAfterTheBound) {
     std::array<std::uint8_t, kFeatureReportSize> buffer{};
     controller.QueueSerialBytes(Concat({Bytes(kMaxSkippedSerialBytes, 0x00), kGood}));
-    EXPECT_EQ(ReadPacketCom(controller.port, buffer), kGood.size());
+    EXPECT_EQ(ReadPacket_COM(controller.port, buffer), kGood.size());
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + kGood.size()), kGood);
 
     FakeController noisy;
     platform::SetPlatform(&noisy);
     noisy.QueueSerialBytes(Concat({Bytes(kMaxSkippedSerialBytes + 1, 0x00), kGood}));
-    EXPECT_FALSE(ReadPacketCom(noisy.port, buffer));
+    EXPECT_FALSE(ReadPacket_COM(noisy.port, buffer));
     EXPECT_EQ(noisy.serialReads, static_cast<int>(kMaxSkippedSerialBytes + 1));
     EXPECT_EQ(noisy.serialTimeouts, 0);
 }
@@ -159,7 +159,7 @@ TEST_F(SerialProtocol, MarkerSearchGivesUpAfterTheBound) {
 TEST_F(SerialProtocol, EmptyPayloadReplyIsSixBytes) {
     controller.QueueSerialBytes(FrameBytes(0x11, 0x71, 0x00, {}));
     std::array<std::uint8_t, kFeatureReportSize> buffer{};
-    EXPECT_EQ(ReadPacketCom(controller.port, buffer), 6u);
+    EXPECT_EQ(ReadPacket_COM(controller.port, buffer), 6u);
 }
 
 }  // namespace

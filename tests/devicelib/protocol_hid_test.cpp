@@ -40,7 +40,7 @@ TEST_F(HidProtocol, SendFramesIntoAZeroFilledCommandReport) {
         Bytes sent;
     } capture;
     platform::SetPlatform(&capture);
-    ASSERT_TRUE(SendPacketHid(Request(0x01, 0x71, 0x00, {0x01}), capture.device));
+    ASSERT_TRUE(SendPacket_HID(Request(0x01, 0x71, 0x00, {0x01}), capture.device));
     Bytes expected(kFeatureReportSize, 0);
     const Bytes frame{0xAA, 0x01, 0x71, 0x02, 0x00, 0x01, 0x74};
     std::copy(frame.begin(), frame.end(), expected.begin());
@@ -63,7 +63,7 @@ TEST_P(HidAcceptance, AcceptsByTypeNibbleAndCommand) {
     controller.faults[0x70] = a.fault;
     if (a.replyType) controller.types[0x70] = *a.replyType;
     DEVICE_PACKET reply{};
-    const bool ok = TransactPacketHid(Request(a.requestType, 0x70, 0x01), controller.device, reply, kStandardTiming);
+    const bool ok = TransactPacket_HID(Request(a.requestType, 0x70, 0x01), controller.device, reply, kStandardTiming);
     EXPECT_EQ(ok, a.accepted);
     if (a.accepted) {
         EXPECT_EQ(reply.command, 0x70);
@@ -100,7 +100,7 @@ TEST_F(HidProtocol, BadChecksumsAndImpossibleLengthsOnlyUsePolls) {
     controller.hidReads = {AsReport(CorruptChecksum(good)), lZero, lSixty, Report{}, std::nullopt, AsReport(good)};
 
     DEVICE_PACKET reply{};
-    ASSERT_TRUE(TransactPacketHid(Request(0x02, 0x32, 0x00), controller.device, reply, kStandardTiming));
+    ASSERT_TRUE(TransactPacket_HID(Request(0x02, 0x32, 0x00), controller.device, reply, kStandardTiming));
     EXPECT_EQ(controller.CommandReportsSent(), 1);
     EXPECT_EQ(controller.featureReads, 6);
     EXPECT_EQ(controller.sleeps, (std::vector<std::uint32_t>{40, 5, 5, 5, 5, 5, 5}));
@@ -112,7 +112,7 @@ TEST_F(HidProtocol, AnswerToAnotherCommandUsesUpTheTryThenTheNextTrySucceeds) {
     const Report other = AsReport(FrameBytes(0x12, 0x71, 0x00, {}));
     controller.hidReads.assign(50, other);
     DEVICE_PACKET reply{};
-    ASSERT_TRUE(TransactPacketHid(Request(0x02, 0x70, 0x00), controller.device, reply, kStandardTiming));
+    ASSERT_TRUE(TransactPacket_HID(Request(0x02, 0x70, 0x00), controller.device, reply, kStandardTiming));
     EXPECT_EQ(controller.CommandReportsSent(), 2);
     EXPECT_EQ(controller.featureReads, 51);
     EXPECT_EQ(controller.nowMs, 2u * 40 + 51u * 5);
@@ -146,14 +146,14 @@ INSTANTIATE_TEST_SUITE_P(Protocol, HidSilent,
 TEST_F(HidProtocol, FailedWriteMovesToTheNextTryWithoutWaiting) {
     controller.failingWrites = 2;
     DEVICE_PACKET reply{};
-    ASSERT_TRUE(TransactPacketHid(Request(0x01, 0x71, 0x00, {0x01}), controller.device, reply, kStandardTiming));
+    ASSERT_TRUE(TransactPacket_HID(Request(0x01, 0x71, 0x00, {0x01}), controller.device, reply, kStandardTiming));
     EXPECT_EQ(controller.featureWrites, 3);
     EXPECT_EQ(controller.sleeps, (std::vector<std::uint32_t>{40, 5}));
 
     FakeController dead;
     dead.failingWrites = 1000;
     platform::SetPlatform(&dead);
-    EXPECT_FALSE(TransactPacketHid(Request(0x01, 0x71, 0x00, {0x01}), dead.device, reply, kStandardTiming));
+    EXPECT_FALSE(TransactPacket_HID(Request(0x01, 0x71, 0x00, {0x01}), dead.device, reply, kStandardTiming));
     EXPECT_EQ(dead.featureWrites, 5);
     EXPECT_EQ(dead.featureReads, 0);
     EXPECT_TRUE(dead.sleeps.empty());

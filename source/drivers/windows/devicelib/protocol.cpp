@@ -47,14 +47,14 @@ bool IsReplyTo(const DEVICE_PACKET& request, const DEVICE_PACKET& reply) {
 
 // --- HID ---
 
-bool SendPacketHid(const DEVICE_PACKET& packet, Handle device) {
+bool SendPacket_HID(const DEVICE_PACKET& packet, Handle device) {
     Report report;
     if (Frame(packet, report) == 0) return false;
     return Os().SetFeature(device, report);
 }
 
-bool ReceivePacketHid(Handle device, const DEVICE_PACKET& request, DEVICE_PACKET& reply, std::uint32_t polls,
-                      std::uint32_t pollWaitMs) {
+bool ReceivePacket_HID(Handle device, const DEVICE_PACKET& request, DEVICE_PACKET& reply, std::uint32_t polls,
+                       std::uint32_t pollWaitMs) {
     platform::Platform& os = Os();
     for (std::uint32_t poll = 0; poll < polls; ++poll) {
         if (pollWaitMs > 0) os.Sleep(pollWaitMs);
@@ -71,18 +71,18 @@ bool ReceivePacketHid(Handle device, const DEVICE_PACKET& request, DEVICE_PACKET
     return false;
 }
 
-bool TransactPacketHid(const DEVICE_PACKET& packet, Handle device, DEVICE_PACKET& reply, const Timing& timing) {
+bool TransactPacket_HID(const DEVICE_PACKET& packet, Handle device, DEVICE_PACKET& reply, const Timing& timing) {
     for (std::uint32_t attempt = 0; attempt < timing.tries; ++attempt) {
-        if (!SendPacketHid(packet, device)) continue;
+        if (!SendPacket_HID(packet, device)) continue;
         if (timing.settleMs > 0) Os().Sleep(timing.settleMs);
-        if (ReceivePacketHid(device, packet, reply, timing.polls, timing.pollWaitMs)) return true;
+        if (ReceivePacket_HID(device, packet, reply, timing.polls, timing.pollWaitMs)) return true;
     }
     return false;
 }
 
 // --- Serial ---
 
-bool SendPacketCom(const DEVICE_PACKET& packet, Handle port) {
+bool SendPacket_COM(const DEVICE_PACKET& packet, Handle port) {
     Report report;
     const std::size_t size = Frame(packet, report);
     if (size == 0) return false;
@@ -94,7 +94,7 @@ bool SendPacketCom(const DEVICE_PACKET& packet, Handle port) {
     return written && *written == size;
 }
 
-std::optional<std::size_t> ReadPacketCom(Handle port, std::span<std::uint8_t, kFeatureReportSize> buffer) {
+std::optional<std::size_t> ReadPacket_COM(Handle port, std::span<std::uint8_t, kFeatureReportSize> buffer) {
     platform::Platform& os = Os();
     std::optional<std::uint8_t> byte;
     for (std::size_t skipped = 0;; ++skipped) {
@@ -121,10 +121,10 @@ std::optional<std::size_t> ReadPacketCom(Handle port, std::span<std::uint8_t, kF
     return size;
 }
 
-bool ReceivePacketCom(Handle port, const DEVICE_PACKET& request, DEVICE_PACKET& reply, std::uint32_t maxPackets) {
+bool ReceivePacket_COM(Handle port, const DEVICE_PACKET& request, DEVICE_PACKET& reply, std::uint32_t maxPackets) {
     for (std::uint32_t packet = 0; packet < maxPackets; ++packet) {
         Report buffer{};
-        const std::optional<std::size_t> size = ReadPacketCom(port, buffer);
+        const std::optional<std::size_t> size = ReadPacket_COM(port, buffer);
         if (!size || *size < 6) return false;
         DEVICE_PACKET candidate;
         if (!ParseFramedPacket(buffer.data(), *size, &candidate)) return false;
@@ -135,11 +135,11 @@ bool ReceivePacketCom(Handle port, const DEVICE_PACKET& request, DEVICE_PACKET& 
     return false;
 }
 
-bool TransactPacketCom(const DEVICE_PACKET& packet, Handle port, DEVICE_PACKET& reply, std::uint32_t tries,
-                       std::uint32_t maxPackets) {
+bool TransactPacket_COM(const DEVICE_PACKET& packet, Handle port, DEVICE_PACKET& reply, std::uint32_t tries,
+                        std::uint32_t maxPackets) {
     for (std::uint32_t attempt = 0; attempt < tries; ++attempt) {
-        if (!SendPacketCom(packet, port)) return false;
-        if (ReceivePacketCom(port, packet, reply, maxPackets)) return true;
+        if (!SendPacket_COM(packet, port)) return false;
+        if (ReceivePacket_COM(port, packet, reply, maxPackets)) return true;
     }
     return false;
 }
@@ -151,8 +151,8 @@ std::optional<DEVICE_PACKET> Transact(std::uint8_t transport, Handle handle, con
     const std::optional<Transport> kind = TransportFromSelector(transport);
     if (!kind) return std::nullopt;
     DEVICE_PACKET reply{};
-    const bool ok = *kind == Transport::Hid ? TransactPacketHid(request, handle, reply, timing)
-                                            : TransactPacketCom(request, handle, reply, timing.tries, timing.polls);
+    const bool ok = *kind == Transport::Hid ? TransactPacket_HID(request, handle, reply, timing)
+                                            : TransactPacket_COM(request, handle, reply, timing.tries, timing.polls);
     if (!ok) return std::nullopt;
     return reply;
 }

@@ -57,25 +57,25 @@ bool IsReplyTo(const DEVICE_PACKET& request, const DEVICE_PACKET& reply);
 
 // --- HID command report ---
 
-bool SendPacketHid(const DEVICE_PACKET& packet, Handle device);
+bool SendPacket_HID(const DEVICE_PACKET& packet, Handle device);
 // Up to `polls` reads of the command report; frames that fail the checksum, carry an
 // impossible length or answer another command only use up a poll.
-bool ReceivePacketHid(Handle device, const DEVICE_PACKET& request, DEVICE_PACKET& reply, std::uint32_t polls,
-                      std::uint32_t pollWaitMs);
-bool TransactPacketHid(const DEVICE_PACKET& packet, Handle device, DEVICE_PACKET& reply, const Timing& timing);
+bool ReceivePacket_HID(Handle device, const DEVICE_PACKET& request, DEVICE_PACKET& reply, std::uint32_t polls,
+                       std::uint32_t pollWaitMs);
+bool TransactPacket_HID(const DEVICE_PACKET& packet, Handle device, DEVICE_PACKET& reply, const Timing& timing);
 
 // --- Serial port ---
 
-bool SendPacketCom(const DEVICE_PACKET& packet, Handle port);
+bool SendPacket_COM(const DEVICE_PACKET& packet, Handle port);
 // One frame into `buffer`; its byte count (L + 5), or nullopt when the line fell silent,
 // no marker came within kMaxSkippedSerialBytes, or L cannot be a frame's.
-std::optional<std::size_t> ReadPacketCom(Handle port, std::span<std::uint8_t, kFeatureReportSize> buffer);
+std::optional<std::size_t> ReadPacket_COM(Handle port, std::span<std::uint8_t, kFeatureReportSize> buffer);
 // Up to `maxPackets` frames; a failed read or a bad checksum ends it at once, a reply to
 // another command makes it read the next frame.
-bool ReceivePacketCom(Handle port, const DEVICE_PACKET& request, DEVICE_PACKET& reply, std::uint32_t maxPackets);
+bool ReceivePacket_COM(Handle port, const DEVICE_PACKET& request, DEVICE_PACKET& reply, std::uint32_t maxPackets);
 // A failed send ends the transaction; a failed receive sends again on the next try.
-bool TransactPacketCom(const DEVICE_PACKET& packet, Handle port, DEVICE_PACKET& reply, std::uint32_t tries,
-                       std::uint32_t maxPackets);
+bool TransactPacket_COM(const DEVICE_PACKET& packet, Handle port, DEVICE_PACKET& reply, std::uint32_t tries,
+                        std::uint32_t maxPackets);
 
 // --- Transport-neutral operations ---
 
