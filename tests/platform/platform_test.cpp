@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "devicelib/platform/failing_platform.h"
+#include "devicelib/platform/remote/remote_platform.h"
 #ifdef _WIN32
 #include "devicelib/platform/win32/win32_platform.h"
 #endif
@@ -109,7 +110,7 @@ TEST_F(PlatformRegistry, SetPlatformRoutesCallsAndNullRestoresDefault) {
 }
 
 TEST_F(PlatformRegistry, DefaultFollowsEnvironmentAndSimulation) {
-    enum class Expect { kOs, kSim, kFallback };
+    enum class Expect { kOs, kSim, kRemote, kFallback };
     struct Case {
         const char* variable;
         bool sim_registered;
@@ -119,7 +120,8 @@ TEST_F(PlatformRegistry, DefaultFollowsEnvironmentAndSimulation) {
     const Case cases[] = {
         {nullptr, false, Expect::kOs, Expect::kFallback},
         {nullptr, true, Expect::kOs, Expect::kSim},
-        {"sim", false, Expect::kFallback, Expect::kFallback},
+        // Asked for without an in-process one, the simulation is the service's.
+        {"sim", false, Expect::kRemote, Expect::kRemote},
         {"sim", true, Expect::kSim, Expect::kSim},
         {"SIM", true, Expect::kSim, Expect::kSim},
         {"simulator", true, Expect::kOs, Expect::kSim},
@@ -134,9 +136,10 @@ TEST_F(PlatformRegistry, DefaultFollowsEnvironmentAndSimulation) {
 #else
         const Expect expect = c.elsewhere;
 #endif
-        Platform* expected = expect == Expect::kOs    ? &OsDefault()
-                             : expect == Expect::kSim ? static_cast<Platform*>(&Sim())
-                                                      : &FallbackPlatform();
+        Platform* expected = expect == Expect::kOs       ? &OsDefault()
+                             : expect == Expect::kSim    ? static_cast<Platform*>(&Sim())
+                             : expect == Expect::kRemote ? &remote::RemotePlatformInstance()
+                                                         : &FallbackPlatform();
         EXPECT_EQ(&CurrentPlatform(), expected);
     }
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "devicelib/platform/failing_platform.h"
+#include "devicelib/platform/remote/remote_platform.h"
 
 #ifdef _WIN32
 #include "devicelib/platform/win32/win32_platform.h"
@@ -28,6 +29,29 @@ std::optional<uint8_t> Platform::ReadSerialByte(Handle) {
     return std::nullopt;
 }
 
+std::optional<std::u16string> Platform::GetHidString(Handle, HidString) {
+    return std::nullopt;
+}
+std::unique_ptr<InputReader> Platform::CreateInputReader(Handle, std::size_t) {
+    return nullptr;
+}
+std::unique_ptr<Registration> Platform::RegisterRawInput(std::span<const RawInputUsage>, RawInputCallback) {
+    return nullptr;
+}
+std::unique_ptr<Registration> Platform::RegisterDeviceChange(DeviceChangeCallback) {
+    return nullptr;
+}
+std::optional<std::vector<std::optional<RegistryData>>> Platform::QueryRegistryValues(
+    RegistryRoot, std::u16string_view, std::span<const std::u16string_view>) {
+    return std::nullopt;
+}
+
+std::optional<uint32_t> AsDword(const std::optional<RegistryData>& value) {
+    if (!value || value->type != kRegDword || value->bytes.size() != 4) return std::nullopt;
+    const std::vector<uint8_t>& b = value->bytes;
+    return static_cast<uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24));
+}
+
 void FailingPlatform::Sleep(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -45,7 +69,7 @@ std::atomic<Platform*> g_default{nullptr};
 std::mutex g_default_mutex;
 PlatformFactory g_sim_factory = nullptr;  // guarded by g_default_mutex
 
-[[maybe_unused]] bool SimRequested() {
+bool SimRequested() {
     const char* value = std::getenv("KAVLIB_PLATFORM");
     if (value == nullptr) return false;
     std::string_view v(value);
@@ -54,18 +78,15 @@ PlatformFactory g_sim_factory = nullptr;  // guarded by g_default_mutex
     return lower(v[0]) == 's' && lower(v[1]) == 'i' && lower(v[2]) == 'm';
 }
 
-Platform& SimOrFallback() {
-    return g_sim_factory != nullptr ? g_sim_factory() : FallbackPlatform();
-}
-
-// Windows: the real OS unless KAVLIB_PLATFORM=sim asks for the simulation (never the
-// real OS then, even if the simulation is not linked in). Elsewhere there is no real OS
-// platform, so the simulation when present.
+// KAVLIB_PLATFORM=sim never reaches the real OS: a test's in-process simulation, else
+// the service's client. Without it, Windows has the real OS and other hosts only the
+// in-process simulation, when a test registered one.
 Platform& ChooseDefault() {
+    if (SimRequested()) return g_sim_factory != nullptr ? g_sim_factory() : remote::RemotePlatformInstance();
 #ifdef _WIN32
-    return SimRequested() ? SimOrFallback() : win32::Win32PlatformInstance();
+    return win32::Win32PlatformInstance();
 #else
-    return SimOrFallback();
+    return g_sim_factory != nullptr ? g_sim_factory() : FallbackPlatform();
 #endif
 }
 

@@ -18,6 +18,12 @@ public:
     std::optional<std::size_t> WriteSerial(Handle port, std::span<const uint8_t> bytes) override;
     std::optional<uint8_t> ReadSerialByte(Handle port) override;
     void Sleep(uint32_t milliseconds) override;
+
+    // Not yet written for Win32, so Platform's failing defaults answer: GetHidString
+    // (HidD_Get*String), CreateInputReader (ReadFile with OVERLAPPED, CancelIoEx),
+    // RegisterRawInput (RegisterRawInputDevices on a sink window's thread),
+    // RegisterDeviceChange (RegisterDeviceNotificationW) and QueryRegistryValues
+    // (RegOpenKeyExW, RegQueryValueExW).
 };
 
 Win32Platform& Win32PlatformInstance();
