@@ -10,13 +10,11 @@ bool SwitchMode(Handle device, std::uint8_t subCode, std::uint8_t value) {
 }
 
 void EnterAccess(Handle device) {
-    SwitchMode(device, 0x00, 0x01);
-    SwitchMode(device, 0x01, 0x01);
+    for (const std::uint8_t unit : protocol::kBracketSubCodes) SwitchMode(device, unit, protocol::kAccessOn);
 }
 
 void LeaveAccess(Handle device) {
-    SwitchMode(device, 0x00, 0x00);
-    SwitchMode(device, 0x01, 0x00);
+    for (const std::uint8_t unit : protocol::kBracketSubCodes) SwitchMode(device, unit, protocol::kAccessOff);
 }
 
 }  // namespace kav::devicelib

@@ -6,13 +6,14 @@
 #include <utility>
 
 #include "devicelib/protocol.h"
+#include "shared/device_commands.h"
 
 namespace kav::devicelib {
 
-constexpr std::uint8_t kCommandSetMode = 0x71;
+constexpr std::uint8_t kCommandSetMode = protocol::kSetMode.code;
 // The controller that takes one switch for the calibration operations.
-constexpr std::uint16_t kSingleSwitchProductId = 0x0A07;
-constexpr std::uint8_t kSingleSwitchSubCode = 0x80;
+constexpr std::uint16_t kSingleSwitchProductId = protocol::kProductStylus;
+constexpr std::uint8_t kSingleSwitchSubCode = protocol::kSingleSwitchSubCode;
 
 // One command-0x71 switch over HID with standard timing.
 bool SwitchMode(Handle device, std::uint8_t subCode, std::uint8_t value);
@@ -33,9 +34,9 @@ auto WithAccessBracket(Handle device, Access&& access) {
 template <typename Access>
 auto WithCalibrationBracket(Handle device, std::uint16_t productId, Access&& access) {
     if (productId != kSingleSwitchProductId) return WithAccessBracket(device, std::forward<Access>(access));
-    SwitchMode(device, kSingleSwitchSubCode, 0x01);
+    SwitchMode(device, kSingleSwitchSubCode, protocol::kAccessOn);
     auto result = std::forward<Access>(access)();
-    SwitchMode(device, kSingleSwitchSubCode, 0x00);
+    SwitchMode(device, kSingleSwitchSubCode, protocol::kAccessOff);
     return result;
 }
 

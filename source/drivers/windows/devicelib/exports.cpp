@@ -3,18 +3,16 @@
 #include <span>
 
 #include "devicelib/driver_requests.h"
+#include "devicelib/guarded.h"
 #include "devicelib/include/KavLib.h"
 #include "devicelib/platform/platform.h"
 #include "shared/device_packet.h"
 
 namespace {
 
+using kav::devicelib::Guarded;
 using kav::platform::CurrentPlatform;
 using kav::platform::IsValidHandle;
-
-unsigned char Result(bool ok) {
-    return ok ? 1 : 0;
-}
 
 }  // namespace
 
@@ -22,52 +20,49 @@ extern "C" {
 
 unsigned char GetFeature(KAVLIB_HANDLE device, unsigned char* buffer) {
     if (!IsValidHandle(device) || buffer == nullptr) return 0;
-    return Result(CurrentPlatform().GetFeature(device, std::span(buffer, kav::kFeatureReportSize)));
+    return Guarded([&] { return CurrentPlatform().GetFeature(device, std::span(buffer, kav::kFeatureReportSize)); });
 }
 
 unsigned char SetFeature(KAVLIB_HANDLE device, unsigned char* buffer) {
     if (!IsValidHandle(device) || buffer == nullptr) return 0;
-    return Result(
-        CurrentPlatform().SetFeature(device, std::span<const unsigned char>(buffer, kav::kFeatureReportSize)));
+    return Guarded([&] {
+        return CurrentPlatform().SetFeature(device, std::span<const unsigned char>(buffer, kav::kFeatureReportSize));
+    });
 }
 
 unsigned char Nerio_GetWorkMode(KAVLIB_HANDLE device, unsigned char& mode) {
-    const auto current = kav::devicelib::ReadWorkMode(device);
-    if (!current) return 0;
-    mode = *current;
-    return 1;
+    return Guarded([&] {
+        const auto current = kav::devicelib::ReadWorkMode(device);
+        if (current) mode = *current;
+        return current.has_value();
+    });
 }
 
-unsigned char Get_WorkMode(KAVLIB_HANDLE device, unsigned char& mode) {
-    return Nerio_GetWorkMode(device, mode);
-}
+unsigned char Get_WorkMode(KAVLIB_HANDLE device, unsigned char& mode) KAV_EXPORT_ALIAS_OF(Nerio_GetWorkMode);
 
 unsigned char Nerio_SetWorkMode(KAVLIB_HANDLE device, unsigned char mode) {
-    return Result(kav::devicelib::WriteWorkMode(device, mode));
+    return Guarded([&] { return kav::devicelib::WriteWorkMode(device, mode); });
 }
 
-unsigned char Set_WorkMode(KAVLIB_HANDLE device, unsigned char mode) {
-    return Nerio_SetWorkMode(device, mode);
-}
+unsigned char Set_WorkMode(KAVLIB_HANDLE device, unsigned char mode) KAV_EXPORT_ALIAS_OF(Nerio_SetWorkMode);
 
 // A failed read reports 0, so that a caller who checks can tell its record was not filled.
 unsigned char Nerio_GetDriverConfig(KAVLIB_HANDLE device, _NERIO_DRIVER_CONFIG& config) {
-    const auto current = kav::devicelib::ReadDriverConfig(device);
-    if (!current) return 0;
-    config = *current;
-    return 1;
+    return Guarded([&] {
+        const auto current = kav::devicelib::ReadDriverConfig(device);
+        if (current) config = *current;
+        return current.has_value();
+    });
 }
 
-unsigned char Get_DriverConfig(KAVLIB_HANDLE device, _NERIO_DRIVER_CONFIG& config) {
-    return Nerio_GetDriverConfig(device, config);
-}
+unsigned char Get_DriverConfig(KAVLIB_HANDLE device, _NERIO_DRIVER_CONFIG& config)
+    KAV_EXPORT_ALIAS_OF(Nerio_GetDriverConfig);
 
 unsigned char Nerio_SetDriverConfig(KAVLIB_HANDLE device, _NERIO_DRIVER_CONFIG config) {
-    return Result(kav::devicelib::WriteDriverConfig(device, config));
+    return Guarded([&] { return kav::devicelib::WriteDriverConfig(device, config); });
 }
 
-unsigned char Set_DriverConfig(KAVLIB_HANDLE device, _NERIO_DRIVER_CONFIG config) {
-    return Nerio_SetDriverConfig(device, config);
-}
+unsigned char Set_DriverConfig(KAVLIB_HANDLE device, _NERIO_DRIVER_CONFIG config)
+    KAV_EXPORT_ALIAS_OF(Nerio_SetDriverConfig);
 
 }  // extern "C"

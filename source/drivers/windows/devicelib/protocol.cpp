@@ -42,7 +42,7 @@ std::span<const std::uint8_t> PacketPayload(const DEVICE_PACKET& packet) {
 }
 
 bool IsReplyTo(const DEVICE_PACKET& request, const DEVICE_PACKET& reply) {
-    return reply.command == request.command && (reply.type & 0xF0) == kReplyTypeNibble;
+    return reply.command == request.command && protocol::IsReplyType(reply.type);
 }
 
 // --- HID ---

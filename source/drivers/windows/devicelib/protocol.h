@@ -9,15 +9,16 @@
 #include <span>
 
 #include "devicelib/platform/platform.h"
+#include "shared/device_commands.h"
 #include "shared/device_packet.h"
 
 namespace kav::devicelib {
 
 using platform::Handle;
 
-constexpr std::uint8_t kPacketTypeCommand = 0x01;  // a set
-constexpr std::uint8_t kPacketTypeQuery = 0x02;    // a get
-constexpr std::uint8_t kReplyTypeNibble = 0x10;    // replies carry 0x10..0x1F
+constexpr std::uint8_t kPacketTypeCommand = protocol::kTypeSet;
+constexpr std::uint8_t kPacketTypeQuery = protocol::kTypeGet;
+constexpr std::uint8_t kReplyTypeNibble = protocol::kReplyTypeNibble;
 
 enum class Transport : std::uint8_t { Serial = 0, Hid = 1 };
 
@@ -28,17 +29,9 @@ constexpr std::optional<Transport> TransportFromSelector(std::uint8_t selector) 
     return std::nullopt;
 }
 
-// On the serial port only tries and polls apply; polls there count reply packets read.
-struct Timing {
-    std::uint32_t tries;
-    std::uint32_t settleMs;  // after each successful send
-    std::uint32_t polls;
-    std::uint32_t pollWaitMs;  // before every poll, the first included
-};
-
-constexpr Timing kStandardTiming{5, 40, 50, 5};
-// The image block and line reads, which come in long runs.
-constexpr Timing kFastTiming{3, 0, 30, 1};
+using Timing = protocol::TimingSet;
+constexpr Timing kStandardTiming = protocol::kStandardTiming;
+constexpr Timing kFastTiming = protocol::kFastTiming;
 
 // Bytes the serial receiver skips while it looks for the 0xAA marker before it gives the
 // packet up: a full input queue of noise holds no reply.

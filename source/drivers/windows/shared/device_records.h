@@ -5,6 +5,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#ifndef KAV_DEVICE_CALIB_PARAS_DEFINED
+#define KAV_DEVICE_CALIB_PARAS_DEFINED
+#pragma pack(push, 1)
+struct _DEVICE_CALIB_PARAS {
+    float Coef[10];
+    std::uint8_t Reserved[18];
+};
+#pragma pack(pop)
+#endif
+
 namespace kav {
 
 constexpr std::size_t kDeviceRecordSize = 58;
@@ -77,11 +87,9 @@ static_assert(offsetof(DEVICE_CONFIG, RegionByte) == 10);
 static_assert(offsetof(DEVICE_CONFIG, Regions) == 11);
 
 // Query 0x14, sub-code 0 for x and 1 for y: ten cubic coefficients, or four
-// (ky, kx, k0) triples of the region form.
-struct _DEVICE_CALIB_PARAS {
-    float Coef[10];
-    std::uint8_t Reserved[18];
-};
+// (ky, kx, k0) triples of the region form. Exported by KavLib, so it lives at global scope
+// as KavLib.h has it; whichever header comes first defines it.
+using _DEVICE_CALIB_PARAS = ::_DEVICE_CALIB_PARAS;
 static_assert(sizeof(_DEVICE_CALIB_PARAS) == kDeviceRecordSize);
 using DEVICE_CALIB_PARAS = _DEVICE_CALIB_PARAS;
 

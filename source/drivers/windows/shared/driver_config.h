@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// KavLib.h defines the same record for its callers; whichever comes first is used, and
+// both assert the same layout.
+#ifndef KAV_NERIO_DRIVER_CONFIG_DEFINED
+#define KAV_NERIO_DRIVER_CONFIG_DEFINED
 #pragma pack(push, 1)
 struct _NERIO_DRIVER_CONFIG {
     std::uint8_t Mode;
@@ -28,6 +32,7 @@ struct _NERIO_DRIVER_CONFIG {
     std::uint8_t Reserved[20];  // carried unchanged, backed by no registry value
 };
 #pragma pack(pop)
+#endif
 using NERIO_DRIVER_CONFIG = _NERIO_DRIVER_CONFIG;
 
 static_assert(sizeof(_NERIO_DRIVER_CONFIG) == 59);
