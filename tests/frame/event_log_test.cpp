@@ -1,4 +1,4 @@
-#include "kavusb/frame/event_log.h"
+#include "kavusb/eventlog/event_log.h"
 
 #include <gtest/gtest.h>
 

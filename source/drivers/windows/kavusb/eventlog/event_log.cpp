@@ -1,4 +1,4 @@
-#include "event_log.h"
+#include "kavusb/eventlog/event_log.h"
 
 #include <cstring>
 

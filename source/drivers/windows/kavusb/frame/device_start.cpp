@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "event_log.h"
 #include "feature_relay.h"
+#include "kavusb/eventlog/event_log.h"
 #include "kavusb/pipeline/driver_context.h"
 #include "kavusb/pipeline/packet_entry.h"
 #include "pipeline_start.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "kavusb/frame/event_log.h"
+#include "kavusb/eventlog/event_log.h"
 #include "regions.h"
 
 namespace kav {
