@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <variant>
 
 #include "report_text.h"
 #include "shared/hid_reports.h"
@@ -113,6 +114,8 @@ std::string Colour(int contact) {
 
 void Usage(std::ostream& out) {
     out << "usage: kavsim [--svg FILE] [--registry FILE] [--brief] SCENARIO\n"
+           "       kavsim serve [--port N] [--fps N] [--screens N] [--registry FILE] [SCENARIO]\n"
+           "       kavsim send [--address HOST:PORT] LINE...\n"
            "Runs a scenario on a simulated touch screen: KavUSB starts on the simulated\n"
            "controller under the virtual HID stack, on a virtual clock, and the reports the\n"
            "operating system receives are printed decoded, then the report rate and the\n"
@@ -122,7 +125,10 @@ void Usage(std::ostream& out) {
            "                   'set' lines apply on top)\n"
            "  --brief          leave out reports that only move a contact, within 100 ms\n"
            "  --help           this text\n"
-           "The scenario format is described in source/simulator/scenario/scenario.h.\n";
+           "The scenario format is described in source/simulator/scenario/scenario.h.\n"
+           "serve runs simulated screens as a service on 127.0.0.1 for KavLib's clients\n"
+           "(KAVLIB_PLATFORM=sim); send touches them with lines of the same language\n"
+           "('kavsim serve --help', 'kavsim send --help').\n";
 }
 
 }  // namespace
@@ -168,10 +174,11 @@ std::string RenderSvg(const sim::Scenario& s, const sim::RunResult& run) {
         s.cameraAX, s.baselineY, s.width + s.cameraBX, s.baselineY);
     for (const sim::Gesture& g : s.gestures) {
         for (const sim::Stroke& stroke : g.strokes) {
+            // Blank-separated with none at the end: librsvg and ImageMagick refuse a trailing one.
             std::string points;
             for (int i = 0; i <= 64; ++i) {
                 const sim::Finger f = stroke.At(i / 64.0);
-                points += Format("%.2f,%.2f ", f.x, f.y);
+                points += Format(i == 0 ? "%.2f,%.2f" : " %.2f,%.2f", f.x, f.y);
             }
             svg += "<polyline points=\"" + points +
                    Format("\" fill=\"none\" stroke=\"#bbb\" stroke-width=\"%.1f\" stroke-linecap=\"round\"/>\n",
@@ -189,9 +196,17 @@ std::string RenderSvg(const sim::Scenario& s, const sim::RunResult& run) {
     return svg + "</svg>\n";
 }
 
-int RunKavsim(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+struct KavsimOptions {
     std::optional<std::string> svgFile, registryFile, scenarioFile;
     bool brief = false;
+};
+
+// The options, or the exit code when there is nothing to run (help, or bad usage).
+std::variant<KavsimOptions, int> ParseOptions(const std::vector<std::string>& args, std::ostream& out,
+                                              std::ostream& err) {
+    KavsimOptions o;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
@@ -199,54 +214,39 @@ int RunKavsim(const std::vector<std::string>& args, std::ostream& out, std::ostr
             return 0;
         }
         if (a == "--brief") {
-            brief = true;
+            o.brief = true;
         } else if (a == "--svg" || a == "--registry") {
             if (i + 1 >= args.size()) {
                 err << "kavsim: " << a << " needs a file name\n";
                 return 2;
             }
-            (a == "--svg" ? svgFile : registryFile) = args[++i];
+            (a == "--svg" ? o.svgFile : o.registryFile) = args[++i];
         } else if (a.size() > 1 && a[0] == '-') {
             err << "kavsim: unknown option '" << a << "'\n";
             Usage(err);
             return 2;
-        } else if (scenarioFile) {
-            err << "kavsim: one scenario at a time ('" << *scenarioFile << "' and '" << a << "')\n";
+        } else if (o.scenarioFile) {
+            err << "kavsim: one scenario at a time ('" << *o.scenarioFile << "' and '" << a << "')\n";
             return 2;
         } else {
-            scenarioFile = a;
+            o.scenarioFile = a;
         }
     }
-    if (!scenarioFile) {
+    if (!o.scenarioFile) {
         err << "kavsim: no scenario file given\n";
         Usage(err);
         return 2;
     }
+    return o;
+}
 
-    sim::Scenario scenario;
-    sim::RegistryStore registry;
-    try {
-        scenario = sim::LoadScenario(*scenarioFile);
-        if (registryFile) registry.LoadFile(*registryFile);
-    } catch (const std::exception& e) {
-        err << "kavsim: " << e.what() << "\n";
-        return 1;
-    }
+void PrintEventLog(const sim::RunResult& run, std::ostream& out) {
+    if (run.eventLog.empty()) return;
+    out << "\nevent log:\n";
+    for (const std::u16string& entry : run.eventLog) out << "  " << sim::ToUtf8(entry) << "\n";
+}
 
-    const sim::RunResult run = sim::RunScenario(scenario, registryFile ? &registry : nullptr);
-    auto printEventLog = [&] {
-        if (run.eventLog.empty()) return;
-        out << "\nevent log:\n";
-        for (const std::u16string& entry : run.eventLog) out << "  " << sim::ToUtf8(entry) << "\n";
-    };
-    if (!run.started) {
-        err << Format("kavsim: the touch screen did not start (status 0x%08X)\n", run.startStatus);
-        printEventLog();
-        return 1;
-    }
-    PrintReports(scenario, run, brief, out);
-    printEventLog();
-
+void PrintSummary(const sim::Scenario& scenario, const sim::RunResult& run, std::ostream& out) {
     const Accuracy a = MeasureAccuracy(scenario, run);
     const double seconds = run.endMs / 1000.0;
     out << Format("\nsummary: %zu frames in %.2f s at %.0f fps; %zu reports, %.1f per second\n", run.frames, seconds,
@@ -258,17 +258,53 @@ int RunKavsim(const std::vector<std::string>& args, std::ostream& out, std::ostr
     else
         out << "error against the true fingers: no positions reported\n";
     if (a.unmatched > 0) out << Format("positions reported with no finger on the glass: %zu\n", a.unmatched);
+}
 
-    if (svgFile) {
-        std::ofstream svg(*svgFile, std::ios::binary | std::ios::trunc);
-        svg << RenderSvg(scenario, run);
-        svg.close();
-        if (!svg) {
-            err << "kavsim: cannot write '" << *svgFile << "'\n";
-            return 1;
-        }
-        out << "picture: " << *svgFile << "\n";
+bool WriteSvg(const std::string& file, const sim::Scenario& scenario, const sim::RunResult& run, std::ostream& out,
+              std::ostream& err) {
+    std::ofstream svg(file, std::ios::binary | std::ios::trunc);
+    svg << RenderSvg(scenario, run);
+    svg.close();
+    if (!svg) {
+        err << "kavsim: cannot write '" << file << "'\n";
+        return false;
     }
+    out << "picture: " << file << "\n";
+    return true;
+}
+
+}  // namespace
+
+int RunKavsim(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && (args[0] == "serve" || args[0] == "send")) {
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        return args[0] == "serve" ? RunServe(rest, out, err) : RunSend(rest, out, err);
+    }
+    const auto parsed = ParseOptions(args, out, err);
+    if (const int* exitCode = std::get_if<int>(&parsed)) return *exitCode;
+    const KavsimOptions& options = std::get<KavsimOptions>(parsed);
+
+    // The scenario and the registry file, both before anything runs.
+    sim::Scenario scenario;
+    sim::RegistryStore registry;
+    try {
+        scenario = sim::LoadScenario(*options.scenarioFile);
+        if (options.registryFile) registry.LoadFile(*options.registryFile);
+    } catch (const std::exception& e) {
+        err << "kavsim: " << e.what() << "\n";
+        return 1;
+    }
+
+    const sim::RunResult run = sim::RunScenario(scenario, options.registryFile ? &registry : nullptr);
+    if (!run.started) {
+        err << Format("kavsim: the touch screen did not start (status 0x%08X)\n", run.startStatus);
+        PrintEventLog(run, out);
+        return 1;
+    }
+    PrintReports(scenario, run, options.brief, out);
+    PrintEventLog(run, out);
+    PrintSummary(scenario, run, out);
+    if (options.svgFile && !WriteSvg(*options.svgFile, scenario, run, out, err)) return 1;
     return 0;
 }
 

@@ -28,6 +28,14 @@ std::string RenderSvg(const sim::Scenario& scenario, const sim::RunResult& run);
 
 // args without the program name. Returns the exit code: 0, 1 for a scenario or file
 // that fails, 2 for bad usage.
+// "serve" and "send" as the first argument run the service and its control client.
 int RunKavsim(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// kavsim serve: runs until a quit line, SIGINT or SIGTERM; 0 then, 1 when the screens or
+// the listener do not start, 2 for bad usage.
+int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// kavsim send: each line to the service in turn, printing the answers; 0 when every line
+// was taken, 1 at the first refused one or when no service answers, 2 for bad usage.
+int RunSend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace kav::tools
