@@ -5,7 +5,7 @@
 #include <string>
 
 #include "pipeline/pipeline_fixture.h"
-#include "simulator/registry/registry_store.h"
+#include "simulator/registry/kmdf_registry.h"
 
 namespace kav::test {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "kavusb/kmdf/usermode/kmdf_sim.h"
-#include "simulator/registry/registry_store.h"
+#include "simulator/registry/kmdf_registry.h"
 
 namespace kav::test {
 namespace {
@@ -379,6 +379,24 @@ TEST_F(Parameters, ParametersSurviveAFileRoundTripAndABadFileIsReported) {
     EXPECT_EQ(reloaded.GetDword(key_, u"Mode"), 0u);  // the store kept what it had
 }
 
+// The table as user mode uses it, on a bare configuration record without the speed values.
+TEST(DriverParameterTable, FieldsOfABareRecordAndNothingBeyondIt) {
+    _NERIO_DRIVER_CONFIG config{};
+    std::memset(config.Reserved, 0x5A, sizeof config.Reserved);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(&config);
+    for (const DriverParameter& parameter : kDriverParameters) {
+        SCOPED_TRACE(Narrow(parameter.name));
+        const bool inRecord = parameter.offset < sizeof config;
+        EXPECT_EQ(SetParameterField(bytes, sizeof config, parameter, 0x01020304), inRecord);
+        std::uint32_t value = 0xEEEEEEEE;
+        EXPECT_EQ(GetParameterField(bytes, sizeof config, parameter, &value), inRecord);
+        EXPECT_EQ(value, !inRecord ? 0xEEEEEEEE : parameter.width == 1 ? 0x04u : 0x01020304u);
+    }
+    EXPECT_EQ(config.BeepFrequency, 0x01020304u);  // little-endian in the named field
+    EXPECT_EQ(config.EnableAntishake, 0x04u);
+    for (std::uint8_t byte : config.Reserved) EXPECT_EQ(byte, 0x5A);
+}
+
 // ---- the record under concurrent readers ----
 
 // Every byte of a generation's record carries the generation, so any mix shows.
@@ -451,8 +469,8 @@ TEST_F(Parameters, WithoutTheLockNothingIsReplaced) {
     DRIVER_CONFIG_SNAPSHOT snapshot;
     SnapshotDriverConfig(driver_, &snapshot);  // no writer can exist: a plain copy
     EXPECT_EQ(snapshot.Config.Mode, 1u);
-    EXPECT_EQ(snapshot.MaxSpeed, kDefaultMaxSpeed);
-    EXPECT_EQ(snapshot.VelocityWeight, kDefaultVelocityWeight);
+    EXPECT_EQ(snapshot.MaxSpeed, DriverParameterOf(DriverParameterId::MaxSpeed).defaultValue);
+    EXPECT_EQ(snapshot.VelocityWeight, DriverParameterOf(DriverParameterId::VelocityWeight).defaultValue);
 
     // The load creates it and reads the registry.
     EXPECT_EQ(LoadDriverParameters(driver_), STATUS_SUCCESS);

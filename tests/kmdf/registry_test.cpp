@@ -1,10 +1,13 @@
 // The framework's registry operations on the simulator's store.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "kavusb/kmdf/usermode/kmdf_sim.h"
-#include "simulator/registry/registry_store.h"
+#include "kavusb/kmdf/usermode/registry_backend.h"
+#include "simulator/registry/kmdf_registry.h"
 
 namespace registry_test {
 
@@ -213,6 +216,81 @@ TEST_F(Registry, TestSwitchesFailOpensAndWritesAndWritesAreLogged) {
     // The reset also returned to the built-in store, emptied.
     EXPECT_NE(&kmdf::CurrentRegistryStore(), &store_);
     EXPECT_FALSE(kmdf::CurrentRegistryStore().KeyExists(u"\\Registry"));
+}
+
+// The framework knows the registry only through the backend interface: a backend's
+// answers and exceptions become the statuses the driver sees.
+class ScriptedBackend final : public kmdf::RegistryBackend {
+public:
+    enum class Throw { Nothing, InvalidName, NoMemory };
+    Lookup lookup = Lookup::Dword;
+    Throw throws = Throw::Nothing;
+    int resets = 0;
+
+    bool IsValidKeyPath(std::u16string_view path) const override { return path.starts_with(u"\\"); }
+    bool KeyExists(std::u16string_view) const override { return true; }
+    std::optional<std::u16string> CanonicalPath(std::u16string_view path) const override {
+        return std::u16string(path);
+    }
+    Created CreateKey(std::u16string_view, bool) override { return Created::Existing; }
+    Lookup QueryDword(std::u16string_view, std::u16string_view, std::uint32_t* value) const override {
+        if (throws == Throw::InvalidName) throw std::invalid_argument("name");
+        if (throws == Throw::NoMemory) throw std::bad_alloc();
+        if (lookup == Lookup::Dword) *value = 7;
+        return lookup;
+    }
+    bool SetDword(std::u16string_view, std::u16string_view, std::uint32_t) override { return true; }
+    void Reset() override { ++resets; }
+};
+
+TEST(RegistryBackendTest, AnswersAndExceptionsBecomeStatusesAndResetReachesTheBackend) {
+    kmdf::ResetFramework();
+    ScriptedBackend backend;
+    kmdf::SetRegistryBackend(&backend);
+    WDFKEY key = nullptr;
+    ASSERT_EQ(WdfRegistryOpenKey(nullptr, Name(u"\\K").get(), KEY_READ, WDF_NO_OBJECT_ATTRIBUTES, &key),
+              STATUS_SUCCESS);
+    using Lookup = kmdf::RegistryBackend::Lookup;
+    using Throw = ScriptedBackend::Throw;
+    struct Case {
+        Lookup lookup;
+        Throw throws;
+        NTSTATUS status;
+        ULONG value;  // 99: not written
+    };
+    const Case cases[] = {
+        {Lookup::Dword, Throw::Nothing, STATUS_SUCCESS, 7},
+        {Lookup::OtherType, Throw::Nothing, STATUS_OBJECT_TYPE_MISMATCH, 99},
+        {Lookup::NoValue, Throw::Nothing, STATUS_OBJECT_NAME_NOT_FOUND, 99},
+        {Lookup::NoKey, Throw::Nothing, STATUS_KEY_DELETED, 99},
+        {Lookup::Dword, Throw::InvalidName, STATUS_OBJECT_NAME_INVALID, 99},
+        {Lookup::Dword, Throw::NoMemory, STATUS_INSUFFICIENT_RESOURCES, 99},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(&c - cases));
+        backend.lookup = c.lookup;
+        backend.throws = c.throws;
+        ULONG value = 99;
+        EXPECT_EQ(WdfRegistryQueryULong(key, Name(u"V").get(), &value), c.status);
+        EXPECT_EQ(value, c.value);
+    }
+    kmdf::ResetFramework();
+    EXPECT_EQ(backend.resets, 1);
+    EXPECT_EQ(kmdf::CurrentRegistryBackend(), &backend);
+    kmdf::SetRegistryStore(nullptr);  // the store attaches itself again
+    EXPECT_NE(kmdf::CurrentRegistryBackend(), &backend);
+}
+
+TEST(RegistryMisuseDeathTest, RegistryAccessWithoutABackendStopsTheRun) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            kmdf::ResetFramework();
+            kmdf::SetRegistryBackend(nullptr);
+            WDFKEY key = nullptr;
+            WdfRegistryOpenKey(nullptr, Name(u"\\Registry").get(), KEY_READ, WDF_NO_OBJECT_ATTRIBUTES, &key);
+        },
+        "no registry backend");
 }
 
 TEST(RegistryMisuseDeathTest, RegistryAccessUnderASpinLockStopsTheRun) {

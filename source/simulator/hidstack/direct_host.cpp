@@ -10,6 +10,7 @@
 #include "kavusb/frame/pipeline_start.h"
 #include "kavusb/pipeline/packet_entry.h"
 #include "shared/device_packet.h"
+#include "simulator/registry/kmdf_registry.h"
 
 namespace kav::sim {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "kavusb/frame/driver_entry.h"
 #include "kavusb/pipeline/device_context.h"
+#include "simulator/registry/kmdf_registry.h"
 
 namespace kav::sim {
 namespace {

@@ -17,34 +17,10 @@
 #include "kavusb/kmdf/wdf.h"
 #include "kavusb/pipeline/driver_context.h"
 #include "shared/driver_config.h"
+#include "shared/driver_parameters.h"
 
 namespace kav {
 
-// Registry values with the driver's defaults.
-inline constexpr ULONG kDefaultMode = 2;
-inline constexpr ULONG kDefaultEnableTouch = 1;
-inline constexpr ULONG kDefaultEnableRightClick = 1;
-inline constexpr ULONG kDefaultCalibrateType = 1;
-inline constexpr ULONG kDefaultEnableDoubleClick = 1;
-inline constexpr ULONG kDefaultHideCursor = 0;
-inline constexpr ULONG kDefaultEnableBeep = 0;
-inline constexpr ULONG kDefaultBeepType = 0;
-inline constexpr ULONG kDefaultBeepMode = 0;
-inline constexpr ULONG kDefaultBeepFrequency = 2000;
-inline constexpr ULONG kDefaultBeepDuration = 50;
-inline constexpr ULONG kDefaultSmoothness = 1;
-inline constexpr ULONG kDefaultRightClickTime = 1000;
-inline constexpr ULONG kDefaultRightClickArea = 4;
-inline constexpr ULONG kDefaultDoubleClickTime = 300;
-inline constexpr ULONG kDefaultDoubleClickArea = 4;
-inline constexpr ULONG kDefaultAntijamming = 0;
-inline constexpr ULONG kDefaultEnableAntishake = 1;
-inline constexpr ULONG kDefaultMaxSpeed = 15000;
-inline constexpr ULONG kDefaultVelocityRefCount = 5;
-inline constexpr ULONG kDefaultVelocityWeight = 20;
-
-// The subkey of the driver's parameters key that holds the values.
-inline constexpr WCHAR kDriverParametersSubkey[] = u"DriverParameters";
 // Another service's key, read only, whose Width and Height override the screen size.
 inline constexpr WCHAR kScreenSizeOverrideKey[] = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\QVN";
 

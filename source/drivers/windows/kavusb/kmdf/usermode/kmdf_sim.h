@@ -16,10 +16,6 @@
 
 #include "../wdf.h"
 
-namespace kav::sim {
-class RegistryStore;
-}
-
 namespace kmdf {
 
 // ---- time ----
@@ -79,8 +75,8 @@ std::uint64_t UserPresentCount();
 
 // ---- objects ----
 
-// Frees every object, restores the built-in clock (at time 0), empties the event log and
-// the built-in registry store and restores the registry settings below. Driver callbacks
+// Frees every object, restores the built-in clock (at time 0), empties the event log,
+// resets the registry backend and restores the registry settings below. Driver callbacks
 // are not called. Requests from CreateRequest stay the test's: they
 // survive, out of any queue, until DeleteRequest.
 void ResetFramework();
@@ -165,10 +161,14 @@ private:
 
 // ---- registry ----
 
-// The store behind the registry operations; nullptr restores the built-in one. A store
-// set here must outlive its use; ResetFramework leaves its content alone.
-void SetRegistryStore(kav::sim::RegistryStore* store);
-kav::sim::RegistryStore& CurrentRegistryStore();
+class RegistryBackend;  // registry_backend.h
+
+// The registry behind the registry operations; nullptr detaches it. A backend set here
+// must outlive its use. ResetFramework keeps it and calls its Reset. Registry operations
+// with none attached end the run. The simulator's store attaches itself to every process
+// that links it (simulator/registry/kmdf_registry.h).
+void SetRegistryBackend(RegistryBackend* backend);
+RegistryBackend* CurrentRegistryBackend();
 
 // WdfDriverOpenParametersRegistryKey opens "<registry path>\Parameters" of the path that
 // WdfDriverCreate was given, or without one the key of this service ("KavUSB" by default)

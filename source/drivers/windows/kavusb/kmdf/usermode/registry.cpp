@@ -1,12 +1,12 @@
-// Registry access on the simulator's registry store. A WDFKEY is a framework object (a
-// child of the driver, as in KMDF) that keeps its key's path and the access granted;
-// the store is asked again on every use, so a key deleted under an open handle is seen.
+// Registry access on a registry backend. A WDFKEY is a framework object (a child of the
+// driver, as in KMDF) that keeps its key's path and the access granted; the backend is
+// asked again on every use, so a key deleted under an open handle is seen.
 #include <new>
 #include <stdexcept>
 #include <utility>
 
 #include "framework.h"
-#include "simulator/registry/registry_store.h"
+#include "registry_backend.h"
 
 namespace kmdf::detail {
 namespace {
@@ -18,8 +18,7 @@ constexpr ACCESS_MASK kMaximumAllowed = 0x02000000;
 
 struct RegistryState {
     std::mutex mutex;
-    kav::sim::RegistryStore builtIn;
-    kav::sim::RegistryStore* current = &builtIn;
+    RegistryBackend* backend = nullptr;
     std::u16string serviceName = u"KavUSB";
     bool failOpen = false;
     bool failWrite = false;
@@ -31,9 +30,14 @@ RegistryState& Registry() {
     return state;
 }
 
-kav::sim::RegistryStore& Store() {
-    std::lock_guard lock(Registry().mutex);
-    return *Registry().current;
+RegistryBackend& Backend(const char* function) {
+    RegistryBackend* backend;
+    {
+        std::lock_guard lock(Registry().mutex);
+        backend = Registry().backend;
+    }
+    if (backend == nullptr) Fatal(function, "registry access with no registry backend attached");
+    return *backend;
 }
 
 bool OpensFail() {
@@ -76,13 +80,13 @@ NTSTATUS ResolvePath(WDFKEY parentKey, PCUNICODE_STRING keyName, const char* fun
             path += name;
         }
     }
-    return kav::sim::RegistryStore::IsValidKeyPath(path) ? STATUS_SUCCESS : STATUS_OBJECT_NAME_INVALID;
+    return Backend(function).IsValidKeyPath(path) ? STATUS_SUCCESS : STATUS_OBJECT_NAME_INVALID;
 }
 
 NTSTATUS MakeKey(const std::u16string& path, ACCESS_MASK access, PWDF_OBJECT_ATTRIBUTES attributes,
                  const char* function, WDFKEY* key) {
     auto object = std::make_unique<Key>();
-    object->path = Store().CanonicalPath(path).value_or(path);
+    object->path = Backend(function).CanonicalPath(path).value_or(path);
     object->access = MapGeneric(access);
     Object* created = object.get();
     State& state = Framework();
@@ -93,7 +97,7 @@ NTSTATUS MakeKey(const std::u16string& path, ACCESS_MASK access, PWDF_OBJECT_ATT
     return STATUS_SUCCESS;
 }
 
-// The store works with std containers; nothing it throws may reach driver code.
+// A backend works with std containers; nothing it throws may reach driver code.
 template <typename Body>
 NTSTATUS Guarded(Body body) {
     try {
@@ -131,18 +135,22 @@ std::u16string ParametersPathFor(const std::u16string& registryPath) {
 
 void ResetRegistryState() {
     RegistryState& registry = Registry();
-    std::lock_guard lock(registry.mutex);
-    registry.builtIn.Clear();
-    registry.current = &registry.builtIn;
-    registry.serviceName = u"KavUSB";
-    registry.failOpen = false;
-    registry.failWrite = false;
-    registry.writes.clear();
+    RegistryBackend* backend;
+    {
+        std::lock_guard lock(registry.mutex);
+        backend = registry.backend;
+        registry.serviceName = u"KavUSB";
+        registry.failOpen = false;
+        registry.failWrite = false;
+        registry.writes.clear();
+    }
+    if (backend != nullptr) backend->Reset();
 }
 
 }  // namespace kmdf::detail
 
 using namespace kmdf::detail;
+using kmdf::RegistryBackend;
 
 NTSTATUS WdfDriverOpenParametersRegistryKey(WDFDRIVER driver, ACCESS_MASK desiredAccess,
                                             PWDF_OBJECT_ATTRIBUTES keyAttributes, WDFKEY* key) {
@@ -158,8 +166,9 @@ NTSTATUS WdfDriverOpenParametersRegistryKey(WDFDRIVER driver, ACCESS_MASK desire
     if (OpensFail()) return STATUS_ACCESS_DENIED;
     return Guarded([&] {
         const std::u16string path = ParametersPathFor(registryPath);
-        if (!kav::sim::RegistryStore::IsValidKeyPath(path)) return STATUS_OBJECT_NAME_INVALID;
-        Store().CreateKey(path);
+        RegistryBackend& registry = Backend(kFunction);
+        if (!registry.IsValidKeyPath(path)) return STATUS_OBJECT_NAME_INVALID;
+        registry.CreateKey(path, true);
         return MakeKey(path, desiredAccess, keyAttributes, kFunction, key);
     });
 }
@@ -175,7 +184,7 @@ NTSTATUS WdfRegistryOpenKey(WDFKEY parentKey, PCUNICODE_STRING keyName, ACCESS_M
         const NTSTATUS status = ResolvePath(parentKey, keyName, kFunction, path);
         if (!NT_SUCCESS(status)) return status;
         if (OpensFail()) return STATUS_ACCESS_DENIED;
-        if (!Store().KeyExists(path)) return STATUS_OBJECT_NAME_NOT_FOUND;
+        if (!Backend(kFunction).KeyExists(path)) return STATUS_OBJECT_NAME_NOT_FOUND;
         return MakeKey(path, desiredAccess, keyAttributes, kFunction, key);
     });
 }
@@ -193,12 +202,12 @@ NTSTATUS WdfRegistryCreateKey(WDFKEY parentKey, PCUNICODE_STRING keyName, ACCESS
         if (!NT_SUCCESS(status)) return status;
         if (OpensFail()) return STATUS_ACCESS_DENIED;
         // One level at a time, as the kernel creates keys.
-        const auto result = Store().CreateKey(path, false);
-        if (result == kav::sim::RegistryStore::CreateResult::ParentMissing) return STATUS_OBJECT_NAME_NOT_FOUND;
+        const RegistryBackend::Created result = Backend(kFunction).CreateKey(path, false);
+        if (result == RegistryBackend::Created::ParentMissing) return STATUS_OBJECT_NAME_NOT_FOUND;
         status = MakeKey(path, desiredAccess, keyAttributes, kFunction, key);
         if (NT_SUCCESS(status) && createDisposition != nullptr)
-            *createDisposition = result == kav::sim::RegistryStore::CreateResult::Created ? REG_CREATED_NEW_KEY
-                                                                                          : REG_OPENED_EXISTING_KEY;
+            *createDisposition =
+                result == RegistryBackend::Created::New ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         return status;
     });
 }
@@ -211,12 +220,19 @@ NTSTATUS WdfRegistryQueryULong(WDFKEY key, PCUNICODE_STRING valueName, ULONG* va
     if (value == nullptr || !ReadName(valueName, name)) return STATUS_INVALID_PARAMETER;
     if ((view.access & KEY_QUERY_VALUE) == 0) return STATUS_ACCESS_DENIED;
     return Guarded([&] {
-        kav::sim::RegistryStore& store = Store();
-        const std::optional<kav::sim::RegistryValue> stored = store.GetValue(view.path, name);
-        if (!stored) return store.KeyExists(view.path) ? STATUS_OBJECT_NAME_NOT_FOUND : STATUS_KEY_DELETED;
-        if (stored->Type != kav::sim::RegistryType::Dword) return STATUS_OBJECT_TYPE_MISMATCH;
-        *value = stored->Dword;
-        return STATUS_SUCCESS;
+        std::uint32_t stored = 0;
+        switch (Backend(kFunction).QueryDword(view.path, name, &stored)) {
+            case RegistryBackend::Lookup::Dword:
+                *value = stored;
+                return STATUS_SUCCESS;
+            case RegistryBackend::Lookup::OtherType:
+                return STATUS_OBJECT_TYPE_MISMATCH;
+            case RegistryBackend::Lookup::NoValue:
+                return STATUS_OBJECT_NAME_NOT_FOUND;
+            case RegistryBackend::Lookup::NoKey:
+                break;
+        }
+        return STATUS_KEY_DELETED;
     });
 }
 
@@ -235,7 +251,7 @@ NTSTATUS WdfRegistryAssignULong(WDFKEY key, PCUNICODE_STRING valueName, ULONG va
         }
         if ((view.access & KEY_SET_VALUE) == 0 || failWrite)
             status = STATUS_ACCESS_DENIED;
-        else if (!Store().SetValue(view.path, name, kav::sim::RegistryValue::FromDword(value)))
+        else if (!Backend(kFunction).SetDword(view.path, name, value))
             status = STATUS_KEY_DELETED;
         std::lock_guard lock(Registry().mutex);
         Registry().writes.push_back({view.path, name, value, status});
@@ -256,13 +272,14 @@ void WdfRegistryClose(WDFKEY key) {
 
 namespace kmdf {
 
-void SetRegistryStore(kav::sim::RegistryStore* store) {
+void SetRegistryBackend(RegistryBackend* backend) {
     std::lock_guard lock(Registry().mutex);
-    Registry().current = store != nullptr ? store : &Registry().builtIn;
+    Registry().backend = backend;
 }
 
-kav::sim::RegistryStore& CurrentRegistryStore() {
-    return Store();
+RegistryBackend* CurrentRegistryBackend() {
+    std::lock_guard lock(Registry().mutex);
+    return Registry().backend;
 }
 
 void SetDriverServiceName(std::u16string name) {
