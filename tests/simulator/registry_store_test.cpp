@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "simulator/data/data_file.h"
+
 namespace kav::sim {
 namespace {
 
@@ -222,6 +224,107 @@ TEST(RegistryStore, BadLinesNameTheFileTheLineAndTheFault) {
         // A file that does not load changes nothing.
         EXPECT_EQ(store.GetDword(u"\\Before", u"Kept"), 5u);
         EXPECT_FALSE(store.KeyExists(u"\\K"));
+    }
+}
+
+// A path of `depth` names, each `nameLength` units long.
+std::u16string DeepPath(std::size_t depth, std::size_t nameLength, char16_t letter = u'k') {
+    std::u16string path;
+    for (std::size_t level = 0; level < depth; ++level) path += u"\\" + std::u16string(nameLength, letter);
+    return path;
+}
+
+TEST(RegistryStore, KeyPathsAreBoundedInDepthAndLength) {
+    struct Case {
+        const char* what;
+        std::u16string path;
+        const char* problem;  // nullptr: valid
+    };
+    const Case cases[] = {
+        {"512 levels", DeepPath(512, 1), nullptr},
+        {"513 levels", DeepPath(513, 1), "deeper than 512 levels"},
+        {"32767 units", DeepPath(127, 255) + u"\\" + std::u16string(254, u'k'), nullptr},
+        {"32768 units", DeepPath(127, 255) + u"\\" + std::u16string(255, u'k'), "longer than 32767 characters"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(RegistryStore::IsValidKeyPath(c.path), c.problem == nullptr);
+        RegistryStore store;
+        const std::string text = "[" + Narrow(c.path) + "]\n";
+        if (c.problem == nullptr) {
+            store.FromText(text);
+            EXPECT_TRUE(store.KeyExists(c.path));
+            continue;
+        }
+        try {
+            store.CreateKey(c.path);
+            ADD_FAILURE() << "created";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_NE(std::string(error.what()).find(c.problem), std::string::npos) << error.what();
+            EXPECT_LT(std::string(error.what()).size(), 400u);  // the path is cut short in the message
+        }
+        try {
+            store.FromText(text, "deep.reg");
+            ADD_FAILURE() << "loaded";
+        } catch (const RegistryFileError& error) {
+            EXPECT_EQ(error.Line(), 1u);
+            EXPECT_NE(error.Reason().find(c.problem), std::string::npos) << error.Reason();
+        }
+    }
+}
+
+TEST(RegistryStore, TextsThatWouldCostFarMoreThanTheirSizeAreRefused) {
+    // Every key keeps its whole path: 127 levels of 255-unit names hold 2 M units of
+    // paths, so nine such lines go past the 16 M the loader allows.
+    std::string text;
+    for (char first = 'a'; first < 'a' + 9; ++first)
+        text += "[" + Narrow(u"\\" + std::u16string(255, static_cast<char16_t>(first)) + DeepPath(126, 255)) + "]\n";
+    RegistryStore store;
+    store.PutDword(u"\\Before", u"Kept", 5);
+    try {
+        store.FromText(text, "wide.reg");
+        ADD_FAILURE() << "loaded";
+    } catch (const RegistryFileError& error) {
+        EXPECT_EQ(error.Line(), 9u);
+        EXPECT_NE(error.Reason().find("paths exceed 16777216 characters"), std::string::npos) << error.Reason();
+    }
+    EXPECT_EQ(store.GetDword(u"\\Before", u"Kept"), 5u);
+
+    // Eight load, and a key named again costs nothing more.
+    text.erase(text.rfind('['));
+    text += text;
+    store.FromText(text);
+    EXPECT_TRUE(store.KeyExists(u"\\" + std::u16string(255, u'h')));
+
+    const std::string huge(RegistryStore::kMaxTextSize + 1, ';');
+    try {
+        store.FromText(huge, "huge.reg");
+        ADD_FAILURE() << "loaded";
+    } catch (const RegistryFileError& error) {
+        EXPECT_EQ(error.Line(), 0u);
+        EXPECT_EQ(error.Reason(), "larger than 16 MiB");
+    }
+}
+
+TEST(RegistryStore, RefusesWhatFuzzingFound) {
+    struct Case {
+        const char* file;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"registry-timeout-deep-key-path.reg", "key path deeper than 512 levels"},
+        {"registry-oom-deep-key-path-20k.reg", "key path longer than 32767 characters"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        RegistryStore store;
+        try {
+            store.FromText(kav::test::DataFile(c.file), c.file);
+            ADD_FAILURE() << "loaded";
+        } catch (const RegistryFileError& error) {
+            EXPECT_EQ(error.Line(), 1u);
+            EXPECT_NE(error.Reason().find(c.reason), std::string::npos) << error.Reason();
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "simulator/data/data_file.h"
 #include "simulator/scenario/scenario.h"
 
 namespace kav::sim {
@@ -102,6 +103,54 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"lens A 1\n", 1, "2 to 8 coefficients"}, BadLine{"cameras -20 5 20\n", 1, "above the screen"},
         BadLine{"0 pinch 1 2 3 4 ms=20 lag=30\n", 1, "lag= must be shorter"},
         BadLine{"0 arc 1 2 0 0 90\n", 1, "radius must be positive"}, BadLine{"noise inf\n", 1, "not a number"}));
+
+// A day of virtual time is hours of rendering, so no gesture may end later.
+TEST(ScenarioParse, GesturesEndWithinADay) {
+    EXPECT_EQ(ParseScenario("86399940 tap 1 2\n").EndMs(), 86400000 + 300);
+    EXPECT_EQ(ParseScenario("0 hold 1 2 ms=86400000\n").gestures[0].durationMs, 86400000);
+    EXPECT_EQ(ParseScenario("86400000 workmode mouse\n").gestures[0].startMs, 86400000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, ScenarioParseError,
+    ::testing::Values(BadLine{"fps 10\n86399941 tap 1 2\n", 2, "tap ends beyond 24 hours (86400000 ms)"},
+                      BadLine{"0 drag 1 2 3 4 ms=86400001\n", 1, "drag ends beyond 24 hours"},
+                      BadLine{"86400001 workmode mouse\n", 1, "start time beyond 24 hours (86400000 ms)"},
+                      BadLine{"1e308 button 1 ms=1e308\n", 1, "start time beyond 24 hours"}));
+
+TEST(ScenarioParse, RefusesWhatFuzzingFound) {
+    struct Case {
+        const char* file;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"scenario-timeout-huge-start.scn", "start time beyond 24 hours"},
+        {"scenario-timeout-huge-duration.scn", "hold ends beyond 24 hours"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        try {
+            ParseScenario(kav::test::DataFile(c.file), c.file);
+            ADD_FAILURE() << "accepted";
+        } catch (const ScenarioError& e) {
+            EXPECT_EQ(e.Line(), 2u);
+            EXPECT_NE(e.Reason().find(c.reason), std::string::npos) << e.Reason();
+        }
+    }
+}
+
+TEST(ScenarioParse, TextsOverOneMebibyteAreRefusedWhole) {
+    std::string text(1 << 20, '\n');
+    EXPECT_TRUE(ParseScenario(text).gestures.empty());
+    text += "0 tap 1 2\n";
+    try {
+        ParseScenario(text, "big.scn");
+        FAIL() << "accepted";
+    } catch (const ScenarioError& e) {
+        EXPECT_EQ(e.Line(), 0u);
+        EXPECT_EQ(e.Reason(), "larger than 1 MiB");
+    }
+}
 
 TEST(ScenarioParse, AMissingFileIsAnError) {
     try {

@@ -1,5 +1,8 @@
 #include "report_descriptor.h"
 
+#include <algorithm>
+#include <array>
+
 namespace kav::sim {
 namespace {
 
@@ -29,109 +32,190 @@ enum : std::uint8_t {
 constexpr std::uint8_t kApplication = 0x01;
 constexpr std::uint32_t kContactCountMaximum = 0x000D0055;  // digitizer page, usage 0x55
 constexpr std::size_t kMaxPushDepth = 16;
+// Report bits beyond this would make a report longer than kMaxReportLength.
+constexpr std::uint64_t kMaxReportBits = (kMaxReportLength - 1) * std::uint64_t{8};
 
-}  // namespace
+struct Item {
+    std::size_t offset = 0;
+    std::uint8_t tag = 0;  // the prefix without its size bits
+    std::size_t size = 0;  // data bytes
+    std::uint32_t data = 0;
+};
 
-std::variant<std::vector<TopLevelCollection>, ReportDescriptorError> ParseReportDescriptor(
-    std::span<const std::uint8_t> bytes) {
-    std::vector<TopLevelCollection> collections;
-    GlobalState global;
-    std::vector<GlobalState> pushed;
-    // Local: the usages since the last main item, each with its page in the high word.
-    std::vector<std::uint32_t> usages;
-    int depth = 0;
-    auto fail = [](std::size_t offset, std::string reason) { return ReportDescriptorError{offset, std::move(reason)}; };
+class Parser {
+public:
+    explicit Parser(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::size_t at = i;
-        const std::uint8_t prefix = bytes[i];
-        if (prefix == kLongItem) {
-            if (i + 1 >= bytes.size()) return fail(at, "long item cut off");
-            i += 3 + bytes[i + 1];
-            if (i > bytes.size()) return fail(at, "long item cut off");
-            continue;
+    std::variant<std::vector<TopLevelCollection>, ReportDescriptorError> Run() {
+        if (bytes_.size() > kMaxReportDescriptorLength)
+            return ReportDescriptorError{kMaxReportDescriptorLength, "descriptor longer than 65535 bytes"};
+        while (next_ < bytes_.size()) {
+            Item item;
+            std::optional<ReportDescriptorError> error = ReadItem(item);
+            if (!error && item.tag != kLongItem) error = Apply(item);
+            if (error) return *error;
         }
-        const std::size_t size = (prefix & 3) == 3 ? 4 : (prefix & 3);
-        if (i + 1 + size > bytes.size()) return fail(at, "item data cut off");
-        std::uint32_t data = 0;
-        for (std::size_t k = 0; k < size; ++k) data |= static_cast<std::uint32_t>(bytes[i + 1 + k]) << (8 * k);
-        i += 1 + size;
+        if (std::optional<ReportDescriptorError> error = Finish()) return *error;
+        return std::move(collections_);
+    }
 
-        const std::uint8_t tag = prefix & 0xFC;
-        switch (tag) {
+private:
+    using Result = std::optional<ReportDescriptorError>;
+
+    static ReportDescriptorError Fail(std::size_t offset, std::string reason) {
+        return ReportDescriptorError{offset, std::move(reason)};
+    }
+
+    // The item at next_: a long item is only stepped over; a short one carries 0, 1, 2
+    // or 4 bytes of little-endian data.
+    Result ReadItem(Item& item) {
+        item.offset = next_;
+        const std::uint8_t prefix = bytes_[next_];
+        if (prefix == kLongItem) {
+            item.tag = kLongItem;
+            if (next_ + 1 >= bytes_.size()) return Fail(item.offset, "long item cut off");
+            next_ += 3 + std::size_t{bytes_[next_ + 1]};
+            if (next_ > bytes_.size()) return Fail(item.offset, "long item cut off");
+            return std::nullopt;
+        }
+        item.size = (prefix & 3) == 3 ? 4 : (prefix & 3);
+        if (next_ + 1 + item.size > bytes_.size()) return Fail(item.offset, "item data cut off");
+        for (std::size_t k = 0; k < item.size; ++k)
+            item.data |= static_cast<std::uint32_t>(bytes_[next_ + 1 + k]) << (8 * k);
+        item.tag = prefix & 0xFC;
+        next_ += 1 + item.size;
+        return std::nullopt;
+    }
+
+    Result Apply(const Item& item) {
+        switch (item.tag) {
             case kInput:
             case kOutput:
-            case kFeature: {
-                if (depth == 0) return fail(at, "main item outside any collection");
-                if (!global.reportId) return fail(at, "report without a report ID");
-                TopLevelCollection& c = collections.back();
-                auto& bits = tag == kInput ? c.inputBits : tag == kOutput ? c.outputBits : c.featureBits;
-                bits[*global.reportId] += global.reportSize * global.reportCount;
-                if (tag == kFeature)
-                    for (std::uint32_t usage : usages)
-                        if (usage == kContactCountMaximum) c.contactCountMaximumReport = *global.reportId;
-                usages.clear();
-                break;
-            }
+            case kFeature:
+                return OnReport(item);
             case kCollection:
-                if (depth++ == 0) {
-                    if (data != kApplication) return fail(at, "top-level collection is not an application collection");
-                    const std::uint32_t usage = usages.empty() ? 0 : usages.front();
-                    TopLevelCollection& c = collections.emplace_back();
-                    c.usagePage = static_cast<std::uint16_t>(usage >> 16);
-                    c.usage = static_cast<std::uint16_t>(usage);
-                }
-                usages.clear();
-                break;
+                return OnCollection(item);
             case kEndCollection:
-                if (--depth < 0) return fail(at, "end collection without a collection");
-                usages.clear();
-                break;
+                if (--depth_ < 0) return Fail(item.offset, "end collection without a collection");
+                usages_.clear();
+                return std::nullopt;
+            case kReportId:
+                return OnReportId(item);
+            case kPush:
+                if (pushed_.size() == kMaxPushDepth) return Fail(item.offset, "push nested too deeply");
+                pushed_.push_back(global_);
+                return std::nullopt;
+            case kPop:
+                if (pushed_.empty()) return Fail(item.offset, "pop without a push");
+                global_ = pushed_.back();
+                pushed_.pop_back();
+                return std::nullopt;
+            default:
+                ApplyPlain(item);
+                return std::nullopt;
+        }
+    }
+
+    // Globals and locals that only set a value.
+    void ApplyPlain(const Item& item) {
+        switch (item.tag) {
             case kUsagePage:
-                global.usagePage = data;
+                global_.usagePage = item.data;
                 break;
             case kReportSize:
-                global.reportSize = data;
+                global_.reportSize = item.data;
                 break;
             case kReportCount:
-                global.reportCount = data;
-                break;
-            case kReportId: {
-                if (data == 0 || data > 0xFF) return fail(at, "report ID outside 1..255");
-                global.reportId = static_cast<std::uint8_t>(data);
-                if (depth == 0) return fail(at, "report ID outside any collection");
-                std::vector<std::uint8_t>& ids = collections.back().reportIds;
-                bool known = false;
-                for (std::uint8_t id : ids) known = known || id == data;
-                if (!known) ids.push_back(static_cast<std::uint8_t>(data));
-                break;
-            }
-            case kPush:
-                if (pushed.size() == kMaxPushDepth) return fail(at, "push nested too deeply");
-                pushed.push_back(global);
-                break;
-            case kPop:
-                if (pushed.empty()) return fail(at, "pop without a push");
-                global = pushed.back();
-                pushed.pop_back();
+                global_.reportCount = item.data;
                 break;
             case kUsage:
                 // A four-byte usage carries its own page.
-                usages.push_back(size == 4 ? data : (global.usagePage << 16) | (data & 0xFFFF));
+                usages_.push_back(item.size == 4 ? item.data : (global_.usagePage << 16) | (item.data & 0xFFFF));
                 break;
             default:
                 break;  // logical and physical ranges, units, usage ranges, designators ...
         }
     }
-    if (depth != 0) return fail(bytes.size(), "collection left open");
-    // An ID declared in two collections could not be routed.
-    for (std::size_t a = 0; a < collections.size(); ++a)
-        for (std::size_t b = a + 1; b < collections.size(); ++b)
-            for (std::uint8_t id : collections[a].reportIds)
-                for (std::uint8_t other : collections[b].reportIds)
-                    if (id == other) return fail(bytes.size(), "report ID in two top-level collections");
-    return collections;
+
+    // Input, output and feature items add their bits to the report of the current ID.
+    Result OnReport(const Item& item) {
+        if (depth_ == 0) return Fail(item.offset, "main item outside any collection");
+        if (!global_.reportId) return Fail(item.offset, "report without a report ID");
+        TopLevelCollection& c = collections_.back();
+        // The ID is global state: it may have been set in an earlier collection, and the
+        // report is then this one's too.
+        ListId(c, *global_.reportId);
+        auto& bits = item.tag == kInput ? c.inputBits : item.tag == kOutput ? c.outputBits : c.featureBits;
+        std::uint32_t& total = bits[*global_.reportId];
+        // Size and count are 32-bit each: their product, and the sum, must not wrap.
+        const std::uint64_t grown = total + std::uint64_t{global_.reportSize} * std::uint64_t{global_.reportCount};
+        if (grown > kMaxReportBits) return Fail(item.offset, "report longer than 65535 bytes");
+        total = static_cast<std::uint32_t>(grown);
+        if (item.tag == kFeature)
+            for (std::uint32_t usage : usages_)
+                if (usage == kContactCountMaximum) c.contactCountMaximumReport = *global_.reportId;
+        usages_.clear();
+        return std::nullopt;
+    }
+
+    // Only the outermost collection opens a top-level collection, named by the usage before it.
+    Result OnCollection(const Item& item) {
+        if (depth_++ == 0) {
+            if (item.data != kApplication)
+                return Fail(item.offset, "top-level collection is not an application collection");
+            const std::uint32_t usage = usages_.empty() ? 0 : usages_.front();
+            TopLevelCollection& c = collections_.emplace_back();
+            c.usagePage = static_cast<std::uint16_t>(usage >> 16);
+            c.usage = static_cast<std::uint16_t>(usage);
+        }
+        usages_.clear();
+        return std::nullopt;
+    }
+
+    Result OnReportId(const Item& item) {
+        if (item.data == 0 || item.data > 0xFF) return Fail(item.offset, "report ID outside 1..255");
+        const auto id = static_cast<std::uint8_t>(item.data);
+        global_.reportId = id;
+        if (depth_ == 0) return Fail(item.offset, "report ID outside any collection");
+        ListId(collections_.back(), id);
+        return std::nullopt;
+    }
+
+    static void ListId(TopLevelCollection& c, std::uint8_t id) {
+        if (std::find(c.reportIds.begin(), c.reportIds.end(), id) == c.reportIds.end()) c.reportIds.push_back(id);
+    }
+
+    Result Finish() const {
+        if (depth_ != 0) return Fail(bytes_.size(), "collection left open");
+        // An ID declared in two collections could not be routed.
+        constexpr std::size_t kNone = ~std::size_t{0};
+        std::array<std::size_t, 256> owner;
+        owner.fill(kNone);
+        for (std::size_t c = 0; c < collections_.size(); ++c) {
+            for (std::uint8_t id : collections_[c].reportIds) {
+                if (owner[id] != kNone && owner[id] != c)
+                    return Fail(bytes_.size(), "report ID in two top-level collections");
+                owner[id] = c;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::span<const std::uint8_t> bytes_;
+    std::size_t next_ = 0;
+    std::vector<TopLevelCollection> collections_;
+    GlobalState global_;
+    std::vector<GlobalState> pushed_;
+    // Local: the usages since the last main item, each with its page in the high word.
+    std::vector<std::uint32_t> usages_;
+    int depth_ = 0;
+};
+
+}  // namespace
+
+std::variant<std::vector<TopLevelCollection>, ReportDescriptorError> ParseReportDescriptor(
+    std::span<const std::uint8_t> bytes) {
+    return Parser(bytes).Run();
 }
 
 }  // namespace kav::sim

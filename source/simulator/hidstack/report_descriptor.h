@@ -22,9 +22,14 @@ struct TopLevelCollection {
     std::optional<std::uint8_t> contactCountMaximumReport;
 };
 
+// The HID class keeps descriptor and report lengths in 16 bits (the HID descriptor's
+// wDescriptorLength, the byte lengths of a collection's capabilities).
+constexpr std::size_t kMaxReportDescriptorLength = 0xFFFF;
+constexpr std::size_t kMaxReportLength = 0xFFFF;  // the ID byte included
+
 // Bytes of a report on the wire, its ID byte included.
 constexpr std::size_t ReportLength(std::uint32_t bits) {
-    return (bits + 7) / 8 + 1;
+    return (std::size_t{bits} + 7) / 8 + 1;
 }
 
 struct ReportDescriptorError {
@@ -34,7 +39,8 @@ struct ReportDescriptorError {
 
 // Main, global and local items as HID defines them (push and pop
 // included); long items are skipped. Reports without an ID item are not supported:
-// every report this stack routes is identified by its first byte.
+// every report this stack routes is identified by its first byte. A descriptor or a
+// report longer than the class can describe is refused.
 std::variant<std::vector<TopLevelCollection>, ReportDescriptorError> ParseReportDescriptor(
     std::span<const std::uint8_t> descriptor);
 

@@ -33,9 +33,15 @@ bool HasUnpairedSurrogate(std::u16string_view text) {
     return false;
 }
 
-// For messages: never fails, shows what cannot be encoded as '?'.
+// For messages: never fails, shows what cannot be encoded as '?', and cuts what would
+// swamp the message (a whole key path can be thousands of characters).
 std::string Printable(std::u16string_view text) {
-    std::u16string copy(text);
+    constexpr std::size_t kShownUnits = 200;
+    std::u16string copy(text.substr(0, kShownUnits));
+    if (copy.size() < text.size()) {
+        if (IsHighSurrogate(copy.back())) copy.pop_back();
+        copy += u"...";
+    }
     for (std::size_t i = 0; i < copy.size(); ++i) {
         if (IsHighSurrogate(copy[i]) && i + 1 < copy.size() && IsLowSurrogate(copy[i + 1])) {
             ++i;
@@ -95,8 +101,10 @@ char16_t FoldChar(char16_t c) {
 const char* KeyPathProblem(std::u16string_view path) {
     if (path.empty() || path.front() != kSeparator) return "a key path starts with '\\'";
     if (path.size() == 1) return nullptr;  // the root
+    if (path.size() > RegistryStore::kMaxKeyPathLength) return "key path longer than 32767 characters";
     std::size_t start = 1;
-    while (true) {
+    for (std::size_t depth = 1;; ++depth) {
+        if (depth > RegistryStore::kMaxKeyDepth) return "key path deeper than 512 levels";
         const std::size_t end = std::min(path.find(kSeparator, start), path.size());
         const std::u16string_view name = path.substr(start, end - start);
         if (name.empty()) return "empty key name in the path";
@@ -338,6 +346,29 @@ RegistryValue ParseData(LineParser& p) {
                      "\" (expected dword:, \"text\" or expand:\"text\")"};
 }
 
+// "name=data" with its name bare, quoted or "@".
+std::pair<std::u16string, RegistryValue> ParseValueLine(std::u16string_view trimmed) {
+    LineParser p(trimmed);
+    std::u16string name;
+    if (p.Peek() == u'"') {
+        name = p.Quoted();
+        p.SkipBlanks();
+        if (p.AtEnd() || p.Peek() != u'=') throw ParseError{"missing '=' after the value name"};
+        p.Advance(1);
+    } else {
+        const std::size_t equals = trimmed.find(u'=');
+        if (equals == std::u16string_view::npos) throw ParseError{"missing '=' (expected name=data)"};
+        const std::u16string_view bare = Trim(trimmed.substr(0, equals));
+        if (bare.empty()) throw ParseError{"empty value name (write @ for the unnamed value)"};
+        if (bare != u"@") name = bare;
+        p.Advance(equals + 1);
+    }
+    if (!RegistryStore::IsValidValueName(name)) throw ParseError{"value name longer than 16383 characters"};
+    RegistryValue value = ParseData(p);
+    p.ExpectEnd();
+    return {std::move(name), std::move(value)};
+}
+
 }  // namespace
 
 RegistryFileError::RegistryFileError(std::string file, std::size_t line, std::string reason)
@@ -516,12 +547,14 @@ std::string RegistryStore::ToText() const {
 }
 
 void RegistryStore::FromText(std::string_view text, const std::string& sourceName) {
+    if (text.size() > kMaxTextSize) throw RegistryFileError(sourceName, 0, "larger than 16 MiB");
     KeyMap keys;
     keys.emplace(u"\\", Key{u"\\", {}});
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
 
     Key* current = nullptr;
     std::size_t lineNumber = 0;
+    std::size_t loadedPathUnits = 0;
     std::u16string line;
     while (!text.empty()) {
         ++lineNumber;
@@ -539,29 +572,21 @@ void RegistryStore::FromText(std::string_view text, const std::string& sourceNam
                 const std::u16string_view path = trimmed.substr(1, trimmed.size() - 2);
                 if (const char* problem = KeyPathProblem(path))
                     throw ParseError{std::string(problem) + ": \"" + Printable(path) + "\""};
+                const std::size_t before = keys.size();
                 current = &CreateLocked(keys, path, true, nullptr)->second;
+                // The keys just created are the path's last levels.
+                std::size_t end = path.size();
+                for (std::size_t created = keys.size() - before; created > 0; --created) {
+                    loadedPathUnits += end;
+                    end = path.rfind(kSeparator, end - 1);
+                }
+                if (loadedPathUnits > kMaxLoadedPathUnits)
+                    throw ParseError{"too many or too deep keys: their paths exceed 16777216 characters in all"};
                 continue;
             }
 
             if (current == nullptr) throw ParseError{"value outside of any [key] section"};
-            LineParser p(trimmed);
-            std::u16string name;
-            if (p.Peek() == u'"') {
-                name = p.Quoted();
-                p.SkipBlanks();
-                if (p.AtEnd() || p.Peek() != u'=') throw ParseError{"missing '=' after the value name"};
-                p.Advance(1);
-            } else {
-                const std::size_t equals = trimmed.find(u'=');
-                if (equals == std::u16string_view::npos) throw ParseError{"missing '=' (expected name=data)"};
-                const std::u16string_view bare = Trim(trimmed.substr(0, equals));
-                if (bare.empty()) throw ParseError{"empty value name (write @ for the unnamed value)"};
-                if (bare != u"@") name = bare;
-                p.Advance(equals + 1);
-            }
-            if (!IsValidValueName(name)) throw ParseError{"value name longer than 16383 characters"};
-            RegistryValue value = ParseData(p);
-            p.ExpectEnd();
+            auto [name, value] = ParseValueLine(trimmed);
             auto [it, inserted] = current->Values.try_emplace(Fold(name), NamedValue{name, std::move(value)});
             if (!inserted)
                 throw ParseError{"value \"" + Printable(name) + "\" given twice in [" + Printable(current->Path) + "]"};

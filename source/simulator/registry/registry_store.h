@@ -74,6 +74,14 @@ public:
     // surrogates (they could not be written to the file).
     static constexpr std::size_t kMaxKeyNameLength = 255;
     static constexpr std::size_t kMaxValueNameLength = 16383;
+    // The registry's own tree depth, and the longest name a kernel string can hold.
+    static constexpr std::size_t kMaxKeyDepth = 512;
+    static constexpr std::size_t kMaxKeyPathLength = 32767;
+    // Every key stores its whole path, so a text of many deep keys costs far more than
+    // its own size: FromText refuses texts beyond the first bound, and stops once the
+    // paths of the keys it created add up to more than the second.
+    static constexpr std::size_t kMaxTextSize = 16 << 20;
+    static constexpr std::size_t kMaxLoadedPathUnits = 16 << 20;
 
     enum class CreateResult { Created, Opened, ParentMissing };
 
@@ -82,7 +90,8 @@ public:
     RegistryStore& operator=(const RegistryStore&) = delete;
 
     // An absolute key path: "\" then names separated by single backslashes, no trailing
-    // one. "\" alone is the root, which always exists.
+    // one, at most kMaxKeyDepth names and kMaxKeyPathLength units in all. "\" alone is
+    // the root, which always exists.
     static bool IsValidKeyPath(std::u16string_view path);
     static bool IsValidValueName(std::u16string_view name) { return name.size() <= kMaxValueNameLength; }
 

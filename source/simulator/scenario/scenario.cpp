@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <string_view>
 
 #include "kavusb/kmdf/usermode/kmdf_sim.h"
 #include "shared/device_packet.h"
+#include "shared/driver_parameters.h"
 #include "shared/driver_request.h"
 #include "shared/hid_reports.h"
 #include "shared/work_modes.h"
@@ -24,13 +27,9 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kDefaultDiameter = 10;
 constexpr double kTailMs = 300;
 constexpr double kDefaultLagMs = 30;
-
-// The values DriverEntry reads; anything else would be silently ignored by the driver.
-constexpr std::array<const char*, 21> kParameterNames = {
-    "Mode",           "EnableTouch",      "EnableRightClick", "CalibrateType",   "EnableDoubleClick", "HideCursor",
-    "EnableBeep",     "BeepType",         "BeepMode",         "BeepFrequency",   "BeepDuration",      "Smoothness",
-    "RightClickTime", "RightClickArea",   "DoubleClickTime",  "DoubleClickArea", "Antijamming",       "EnableAntishake",
-    "MaxSpeed",       "VelocityRefCount", "VelocityWeight"};
+// Virtual time costs real time frame by frame: a day is already hours of rendering.
+constexpr double kMaxScenarioMs = 24.0 * 60 * 60 * 1000;
+constexpr std::size_t kMaxScenarioBytes = 1 << 20;
 
 struct VerbShape {
     const char* verb;
@@ -45,6 +44,11 @@ constexpr std::array<VerbShape, 8> kVerbs = {{{"tap", 2, 60},
                                               {"rotate", 5, 800},
                                               {"cross", 8, 800},
                                               {"button", 1, 100}}};
+
+// The parameter names are ASCII.
+std::string Narrow(std::u16string_view name) {
+    return std::string(name.begin(), name.end());
+}
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -156,6 +160,7 @@ Gesture ParseGesture(const LineParser& p, const Scenario& scenario, std::size_t 
     g.line = line;
     g.startMs = p.Number(0, "start time");
     if (g.startMs < 0) p.Fail("start time must not be negative");
+    if (g.startMs > kMaxScenarioMs) p.Fail("start time beyond 24 hours (86400000 ms)");
     if (w.size() < 2) p.Fail("missing gesture after the time");
     g.verb = Lower(w[1]);
     if (g.verb == "workmode") {
@@ -199,6 +204,7 @@ Gesture ParseGesture(const LineParser& p, const Scenario& scenario, std::size_t 
     }
     if (a.size() != shape->arguments)
         p.Fail(g.verb + " takes " + std::to_string(shape->arguments) + " numbers, got " + std::to_string(a.size()));
+    if (g.startMs + g.durationMs > kMaxScenarioMs) p.Fail(g.verb + " ends beyond 24 hours (86400000 ms)");
 
     const std::string& v = g.verb;
     if (v == "tap" || v == "hold") {
@@ -291,10 +297,11 @@ void ParseSetting(const LineParser& p, Scenario& s) {
         s.workMode = ParseWorkMode(p, w[1]);
     } else if (key == "set") {
         p.Count(3);
-        const auto name = std::find_if(kParameterNames.begin(), kParameterNames.end(),
-                                       [&](const char* n) { return Lower(n) == Lower(w[1]); });
-        if (name == kParameterNames.end()) p.Fail("unknown driver parameter '" + w[1] + "'");
-        s.parameters.emplace_back(*name, static_cast<std::uint32_t>(p.Unsigned(2, "value", 0xFFFFFFFFull)));
+        // Only the values DriverEntry reads; anything else would be silently ignored.
+        const auto row = std::find_if(std::begin(kDriverParameters), std::end(kDriverParameters),
+                                      [&](const DriverParameter& r) { return Lower(Narrow(r.name)) == Lower(w[1]); });
+        if (row == std::end(kDriverParameters)) p.Fail("unknown driver parameter '" + w[1] + "'");
+        s.parameters.emplace_back(Narrow(row->name), static_cast<std::uint32_t>(p.Unsigned(2, "value", 0xFFFFFFFFull)));
     } else if (key == "unanswered") {
         p.Count(3);
         s.unanswered.emplace_back(static_cast<std::uint8_t>(p.Unsigned(1, "command", 0xFF)),
@@ -339,6 +346,7 @@ double Scenario::EndMs() const {
 }
 
 Scenario ParseScenario(const std::string& text, const std::string& sourceName) {
+    if (text.size() > kMaxScenarioBytes) throw ScenarioError(sourceName, 0, "larger than 1 MiB");
     Scenario scenario;
     std::istringstream in(text);
     std::string raw;
@@ -371,18 +379,20 @@ Scenario LoadScenario(const std::string& file) {
     return ParseScenario(text.str(), file);
 }
 
-RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
-    RegistryStore store;
+namespace {
+
+// The scenario's registry: the caller's store copied, with the "set" lines on top.
+void FillRegistry(const Scenario& s, const RegistryStore* registry, RegistryStore& store) {
     if (registry != nullptr) store.FromText(registry->ToText());
-    kmdf::VirtualClock clock;
     // The service key the framework gives a driver created without a registry path.
     kmdf::ResetFramework();
     const std::u16string key = kmdf::DriverParametersKeyPath() + u"\\DriverParameters";
     for (const auto& [name, value] : s.parameters) store.PutDword(key, std::u16string(name.begin(), name.end()), value);
+}
 
-    const Geometry geometry = s.ScreenGeometry();
+DeviceRecords RecordsOf(const Scenario& s) {
     DeviceRecords records;
-    records.screen = ScreenRecord(geometry);
+    records.screen = ScreenRecord(s.ScreenGeometry());
     for (int c = 0; c < 2; ++c) {
         const bool b = c == 1;
         if (s.recordLens[c])
@@ -391,129 +401,189 @@ RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
             records.camera[c] = CameraRecord(s.lens[c], b);
     }
     records.productId = s.imageDevice ? kImageProductId : std::uint16_t{0x0A31};
+    return records;
+}
 
-    // The controller stores the records; the driver reads them at its start, on the
-    // virtual clock, and the scenario's time begins once the screen is up.
-    Controller controller(records.productId);
-    controller.SetScreenProperty(records.screen);
-    for (std::uint8_t c = 0; c < 2; ++c) {
-        controller.SetCameraProperties(c, records.camera[c]);
-        controller.SetCalibParams(c, records.calibration[c]);
-    }
-    controller.SetDeviceConfig(records.deviceConfig);
-    controller.SetToolbarParams(records.toolbar);
-    for (const auto& [command, subCode] : s.unanswered)
-        controller.AddReplyFault({ReplyFault::Unanswered, command, subCode, kEveryTime});
-    HidStack stack(HostEnvironment{&clock, &store});
-    stack.TraceReports(true);
-    const HidStack::AttachResult attached = stack.Attach(controller);
-    RunResult result;
-    auto takeEventLog = [&] {
-        for (const kmdf::ErrorLogEntry& entry : kmdf::TakeErrorLog()) result.eventLog.push_back(EventViewerText(entry));
-    };
-    result.startStatus = static_cast<std::uint32_t>(attached.status);
-    result.started = NT_SUCCESS(attached.status);
-    if (!result.started) {
-        takeEventLog();
-        return result;
-    }
-    const LONGLONG origin = clock.Now();
-    HidHandle control = 0;
-    for (const HidInterfaceInfo& i : stack.Interfaces())
-        if (i.device == attached.device && i.collection == 0) control = stack.Open(i.path);
-    // As KavLib sets it: the driver request report through the touch collection.
-    auto setWorkMode = [&](std::uint8_t mode) {
-        std::array<std::uint8_t, kFeatureReportSize> report{kDriverRequestFeatureId, kDriverRequestWorkMode, mode};
-        if (!stack.SetFeature(control, report)) throw std::runtime_error("the work mode could not be set");
-    };
-    setWorkMode(s.workMode);
+// Button edges in time order: a press clears its line's bit, a release sets it.
+struct ButtonEdge {
+    double ms;
+    int line;
+    bool press;
+};
 
-    Imperfections imperfections[2];
-    for (int c = 0; c < 2; ++c) {
-        imperfections[c].edgeNoisePx = s.edgeNoisePx;
-        imperfections[c].deadPixel = s.deadPixel[c];
-        imperfections[c].ambient = s.ambient;
-    }
-    Noise noise(s.seed);
-
-    // Button edges in time order: a press clears its line's bit, a release sets it.
-    struct Edge {
-        double ms;
-        int line;
-        bool press;
-    };
-    std::vector<Edge> edges;
+std::vector<ButtonEdge> ButtonEdges(const Scenario& s) {
+    std::vector<ButtonEdge> edges;
     for (const Gesture& g : s.gestures) {
         if (g.buttonLine < 0) continue;
         edges.push_back({g.startMs, g.buttonLine, true});
         edges.push_back({g.startMs + g.durationMs, g.buttonLine, false});
     }
-    std::stable_sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.ms < b.ms; });
-    std::size_t nextEdge = 0;
-    int pressed[8] = {};
-    std::vector<const Gesture*> modeChanges;
+    std::stable_sort(edges.begin(), edges.end(), [](const ButtonEdge& a, const ButtonEdge& b) { return a.ms < b.ms; });
+    return edges;
+}
+
+std::vector<const Gesture*> ModeChanges(const Scenario& s) {
+    std::vector<const Gesture*> changes;
     for (const Gesture& g : s.gestures)
-        if (g.workMode) modeChanges.push_back(&g);
-    std::stable_sort(modeChanges.begin(), modeChanges.end(),
+        if (g.workMode) changes.push_back(&g);
+    std::stable_sort(changes.begin(), changes.end(),
                      [](const Gesture* a, const Gesture* b) { return a->startMs < b->startMs; });
-    std::size_t nextMode = 0;
+    return changes;
+}
 
-    result.endMs = s.EndMs();
-    const double period = 1000.0 / s.fps;
-    auto advanceTo = [&](double ms) {
-        const LONGLONG target = origin + static_cast<LONGLONG>(std::llround(ms * 10000));
-        if (target > clock.Now()) clock.Delay(target - clock.Now());
-    };
-    auto deliver = [&](double ms) {
-        stack.Pump();
-        for (TracedReport& traced : stack.TakeTrace()) result.reports.push_back({ms, std::move(traced.report)});
-    };
-
-    for (std::size_t k = 0;; ++k) {
-        const double t = static_cast<double>(k) * period;
-        if (t > result.endMs) break;
-        while (nextEdge < edges.size() && edges[nextEdge].ms <= t) {
-            const Edge& e = edges[nextEdge++];
-            advanceTo(e.ms);
-            pressed[e.line] += e.press ? 1 : -1;
-            std::uint8_t down = 0;
-            for (int i = 0; i < 8; ++i)
-                if (pressed[i] > 0) down = static_cast<std::uint8_t>(down | (1u << i));
-            controller.SetButtons(down);
-            deliver(e.ms);
+// Where every finger of the scenario is at time t.
+TruthFrame TruthAt(const Scenario& s, double t) {
+    TruthFrame truth;
+    truth.ms = t;
+    for (std::size_t gi = 0; gi < s.gestures.size(); ++gi) {
+        const Gesture& g = s.gestures[gi];
+        if (g.strokes.empty() || t < g.startMs || t >= g.startMs + g.durationMs) continue;
+        for (std::size_t si = 0; si < g.strokes.size(); ++si) {
+            if (t < g.startMs + g.strokes[si].delayMs) continue;
+            // Two fingers move once both are down.
+            const double still = g.strokes.size() > 1 ? g.strokes[1].delayMs : 0;
+            truth.fingers.push_back(g.strokes[si].At((t - g.startMs - still) / (g.durationMs - still)));
+            truth.stroke.push_back(static_cast<int>(gi * 2 + si));
         }
-        advanceTo(t);
-        while (nextMode < modeChanges.size() && modeChanges[nextMode]->startMs <= t)
-            setWorkMode(*modeChanges[nextMode++]->workMode);
-
-        TruthFrame truth;
-        truth.ms = t;
-        for (std::size_t gi = 0; gi < s.gestures.size(); ++gi) {
-            const Gesture& g = s.gestures[gi];
-            if (g.strokes.empty() || t < g.startMs || t >= g.startMs + g.durationMs) continue;
-            for (std::size_t si = 0; si < g.strokes.size(); ++si) {
-                if (t < g.startMs + g.strokes[si].delayMs) continue;
-                // Two fingers move once both are down.
-                const double still = g.strokes.size() > 1 ? g.strokes[1].delayMs : 0;
-                truth.fingers.push_back(g.strokes[si].At((t - g.startMs - still) / (g.durationMs - still)));
-                truth.stroke.push_back(static_cast<int>(gi * 2 + si));
-            }
-        }
-        if (s.imageDevice) {
-            controller.QueueTransfer(ImageTransfer(geometry, s.lens[0], s.lens[1], truth.fingers, imperfections[0],
-                                                   imperfections[1], ImageLighting{}, noise));
-        } else {
-            const auto a = RenderLine(geometry, false, s.lens[0], truth.fingers, imperfections[0], noise);
-            const auto b = RenderLine(geometry, true, s.lens[1], truth.fingers, imperfections[1], noise);
-            controller.QueueTransfer(LineTransfer(0, b));
-            controller.QueueTransfer(LineTransfer(1, a));
-        }
-        deliver(t);
-        result.truth.push_back(std::move(truth));
-        ++result.frames;
     }
-    takeEventLog();
-    return result;
+    return truth;
+}
+
+// One run: the controller on the virtual HID stack, fed frame by frame on the virtual clock.
+class ScenarioRun {
+public:
+    // The store must outlive the run.
+    ScenarioRun(const Scenario& s, RegistryStore& store)
+        : s_(s),
+          store_(store),
+          records_(RecordsOf(s)),
+          controller_(records_.productId),
+          stack_(HostEnvironment{&clock_, &store_}),
+          noise_(s.seed) {
+        for (int c = 0; c < 2; ++c) {
+            imperfections_[c].edgeNoisePx = s.edgeNoisePx;
+            imperfections_[c].deadPixel = s.deadPixel[c];
+            imperfections_[c].ambient = s.ambient;
+        }
+    }
+
+    RunResult Run() {
+        if (!Start()) {
+            TakeEventLog();
+            return std::move(result_);
+        }
+        const std::vector<ButtonEdge> edges = ButtonEdges(s_);
+        const std::vector<const Gesture*> modeChanges = ModeChanges(s_);
+        std::size_t nextEdge = 0;
+        std::size_t nextMode = 0;
+        result_.endMs = s_.EndMs();
+        const double period = 1000.0 / s_.fps;
+        for (std::size_t k = 0;; ++k) {
+            const double t = static_cast<double>(k) * period;
+            if (t > result_.endMs) break;
+            while (nextEdge < edges.size() && edges[nextEdge].ms <= t) PressButton(edges[nextEdge++]);
+            AdvanceTo(t);
+            while (nextMode < modeChanges.size() && modeChanges[nextMode]->startMs <= t)
+                SetWorkMode(*modeChanges[nextMode++]->workMode);
+            TruthFrame truth = TruthAt(s_, t);
+            QueueFrame(truth.fingers);
+            Deliver(t);
+            result_.truth.push_back(std::move(truth));
+            ++result_.frames;
+        }
+        TakeEventLog();
+        return std::move(result_);
+    }
+
+private:
+    // The controller stores the records; the driver reads them at its start, on the
+    // virtual clock, and the scenario's time begins once the screen is up.
+    bool Start() {
+        controller_.SetScreenProperty(records_.screen);
+        for (std::uint8_t c = 0; c < 2; ++c) {
+            controller_.SetCameraProperties(c, records_.camera[c]);
+            controller_.SetCalibParams(c, records_.calibration[c]);
+        }
+        controller_.SetDeviceConfig(records_.deviceConfig);
+        controller_.SetToolbarParams(records_.toolbar);
+        for (const auto& [command, subCode] : s_.unanswered)
+            controller_.AddReplyFault({ReplyFault::Unanswered, command, subCode, kEveryTime});
+        stack_.TraceReports(true);
+        const HidStack::AttachResult attached = stack_.Attach(controller_);
+        result_.startStatus = static_cast<std::uint32_t>(attached.status);
+        result_.started = NT_SUCCESS(attached.status);
+        if (!result_.started) return false;
+        origin_ = clock_.Now();
+        for (const HidInterfaceInfo& i : stack_.Interfaces())
+            if (i.device == attached.device && i.collection == 0) control_ = stack_.Open(i.path);
+        SetWorkMode(s_.workMode);
+        return true;
+    }
+
+    // As KavLib sets it: the driver request report through the touch collection.
+    void SetWorkMode(std::uint8_t mode) {
+        std::array<std::uint8_t, kFeatureReportSize> report{kDriverRequestFeatureId, kDriverRequestWorkMode, mode};
+        if (!stack_.SetFeature(control_, report)) throw std::runtime_error("the work mode could not be set");
+    }
+
+    void PressButton(const ButtonEdge& edge) {
+        AdvanceTo(edge.ms);
+        pressed_[edge.line] += edge.press ? 1 : -1;
+        std::uint8_t down = 0;
+        for (int i = 0; i < 8; ++i)
+            if (pressed_[i] > 0) down = static_cast<std::uint8_t>(down | (1u << i));
+        controller_.SetButtons(down);
+        Deliver(edge.ms);
+    }
+
+    void QueueFrame(const std::vector<Finger>& fingers) {
+        const Geometry geometry = s_.ScreenGeometry();
+        if (s_.imageDevice) {
+            controller_.QueueTransfer(ImageTransfer(geometry, s_.lens[0], s_.lens[1], fingers, imperfections_[0],
+                                                    imperfections_[1], ImageLighting{}, noise_));
+            return;
+        }
+        const auto a = RenderLine(geometry, false, s_.lens[0], fingers, imperfections_[0], noise_);
+        const auto b = RenderLine(geometry, true, s_.lens[1], fingers, imperfections_[1], noise_);
+        controller_.QueueTransfer(LineTransfer(0, b));
+        controller_.QueueTransfer(LineTransfer(1, a));
+    }
+
+    void AdvanceTo(double ms) {
+        const LONGLONG target = origin_ + static_cast<LONGLONG>(std::llround(ms * 10000));
+        if (target > clock_.Now()) clock_.Delay(target - clock_.Now());
+    }
+
+    void Deliver(double ms) {
+        stack_.Pump();
+        for (TracedReport& traced : stack_.TakeTrace()) result_.reports.push_back({ms, std::move(traced.report)});
+    }
+
+    void TakeEventLog() {
+        for (const kmdf::ErrorLogEntry& entry : kmdf::TakeErrorLog())
+            result_.eventLog.push_back(EventViewerText(entry));
+    }
+
+    const Scenario& s_;
+    RegistryStore& store_;
+    kmdf::VirtualClock clock_;
+    DeviceRecords records_;
+    Controller controller_;
+    HidStack stack_;
+    Imperfections imperfections_[2];
+    Noise noise_;
+    int pressed_[8] = {};
+    LONGLONG origin_ = 0;
+    HidHandle control_ = 0;
+    RunResult result_;
+};
+
+}  // namespace
+
+RunResult RunScenario(const Scenario& s, const RegistryStore* registry) {
+    RegistryStore store;
+    FillRegistry(s, registry, store);
+    return ScenarioRun(s, store).Run();
 }
 
 }  // namespace kav::sim

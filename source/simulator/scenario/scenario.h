@@ -36,6 +36,9 @@
 //   T cross X1 Y1 X2 Y2 X3 Y3 X4 Y4  ms=800 one finger X1 Y1 to X2 Y2, another X3 Y3 to X4 Y4
 //   T button LINE                  ms=100   hardware button line 0..7 (packet device only)
 //   T workmode MODE                         the work mode from then on, as the workmode setting
+//
+// Every gesture ends within 24 hours (86400000 ms) of virtual time; a text larger than
+// 1 MiB is refused as a whole.
 #pragma once
 
 #include <cstdint>
