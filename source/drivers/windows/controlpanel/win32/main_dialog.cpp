@@ -1,0 +1,275 @@
+#include "controlpanel/win32/main_dialog.h"
+
+#include <commctrl.h>
+
+#include "controlpanel/resource.h"
+
+namespace kav::cpl::win32 {
+namespace {
+
+constexpr int kImageWidth = 72;
+constexpr int kImageHeight = 58;
+constexpr COLORREF kUncalibratedMask = RGB(255, 0, 255);
+constexpr COLORREF kCalibratedMask = RGB(0, 0, 0);
+
+// The window whose modal loop the key filter serves; one main window per process.
+MainDialog* g_filtered = nullptr;
+
+}  // namespace
+
+MainDialog::MainDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system)
+    : module_(module), presenter_(*this, screens, system) {}
+
+MainDialog::~MainDialog() {
+    if (keyFilter_) UnhookWindowsHookEx(keyFilter_);
+    g_filtered = nullptr;
+}
+
+INT_PTR MainDialog::Run() {
+    // The dialog manager's own loop runs the window, so keys are filtered by hook, before
+    // the loop hands them to IsDialogMessage.
+    g_filtered = this;
+    keyFilter_ = SetWindowsHookExA(WH_MSGFILTER, &MainDialog::KeyFilter, nullptr, GetCurrentThreadId());
+    return DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_KAVCPL_DIALOG), nullptr, &MainDialog::DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+LRESULT CALLBACK MainDialog::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == MSGF_DIALOGBOX && g_filtered && message->message == WM_KEYDOWN &&
+        (message->hwnd == g_filtered->window_ || IsChild(g_filtered->window_, message->hwnd)) &&
+        CKavCplDlg::SwallowsKey(static_cast<unsigned>(message->wParam))) {
+        return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+INT_PTR CALLBACK MainDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<MainDialog*>(lParam);
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        self->window_ = window;
+    }
+    auto* self = reinterpret_cast<MainDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            OnInitDialog();
+            return TRUE;
+        case WM_COMMAND:
+            return OnCommand(LOWORD(wParam));
+        case WM_NOTIFY:
+            OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+            return FALSE;
+        case WM_CLOSE:
+            presenter_.OnClose();
+            return TRUE;
+        case WM_HELP:
+            SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_SETCURSOR:
+            return OnSetCursor();
+        case WM_PAINT:
+            return OnPaintMinimised();
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<INT_PTR>(smallIcon_);
+        case WM_DESTROY:
+            presenter_.OnDestroy();
+            return FALSE;
+        default:
+            break;
+    }
+    if (message == UM_DEVICECHANGED) {
+        presenter_.OnDeviceChanged(static_cast<std::uint32_t>(wParam), static_cast<std::uint32_t>(lParam));
+        return TRUE;
+    }
+    if (message == UM_MAPPINGCLOSED) {
+        presenter_.OnMappingClosed(static_cast<int>(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void MainDialog::OnInitDialog() {
+    largeIcon_ = LoadIconA(module_, MAKEINTRESOURCEA(IDR_MAINFRAME));
+    smallIcon_ = static_cast<HICON>(LoadImageA(module_, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon_));
+    SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    presenter_.OnInitDialog();
+}
+
+bool MainDialog::OnCommand(int controlId) {
+    switch (controlId) {
+        case IDC_CALIBRATE:
+            presenter_.OnCalibrate();
+            return true;
+        case IDC_REGION_CALIBRATE:
+            presenter_.OnRegionCalibrate();
+            return true;
+        case IDC_RESET:
+            presenter_.OnReset();
+            return true;
+        case IDC_SETTINGS:
+            presenter_.OnSettings();
+            return true;
+        case IDC_ABOUT:
+            presenter_.OnAbout();
+            return true;
+        case IDC_MAPPING:
+            presenter_.OnMapping();
+            return true;
+        case IDC_HELP_MANUAL:
+            presenter_.OnHelp();
+            return true;
+        case IDC_EXIT:
+            presenter_.OnExit();
+            return true;
+        case IDCANCEL:  // Escape is filtered before it gets here; nothing else sends it
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MainDialog::OnNotify(const NMHDR& header) {
+    if (header.idFrom != IDC_TOUCHSCREEN_LIST || header.code != LVN_ITEMCHANGED) return;
+    presenter_.OnRowChanged(reinterpret_cast<const NMLISTVIEW&>(header).iItem);
+}
+
+bool MainDialog::OnSetCursor() {
+    if (waitCursors_ <= 0) return false;
+    SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+    SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
+    return true;
+}
+
+bool MainDialog::OnPaintMinimised() {
+    if (!IsIconic(window_)) return false;
+    PAINTSTRUCT paint;
+    const HDC dc = BeginPaint(window_, &paint);
+    SendMessageA(window_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(window_, &client);
+    const int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, largeIcon_);
+    EndPaint(window_, &paint);
+    return true;
+}
+
+HWND MainDialog::List() const {
+    return GetDlgItem(window_, IDC_TOUCHSCREEN_LIST);
+}
+
+void MainDialog::SetCaption(const std::string& text) {
+    SetWindowTextA(window_, text.c_str());
+}
+
+void MainDialog::SetControlText(int controlId, const std::string& text) {
+    SetDlgItemTextA(window_, controlId, text.c_str());
+}
+
+void MainDialog::EnableControl(int controlId, bool enabled) {
+    ::EnableWindow(GetDlgItem(window_, controlId), enabled ? TRUE : FALSE);
+}
+
+void MainDialog::EnableWindow(bool enabled) {
+    ::EnableWindow(window_, enabled ? TRUE : FALSE);
+}
+
+void MainDialog::AttachScreenImages() {
+    const HIMAGELIST images = ImageList_Create(kImageWidth, kImageHeight, ILC_COLOR8 | ILC_MASK, 2, 1);
+    const struct {
+        int bitmap;
+        COLORREF mask;
+    } kImages[] = {{IDB_SCREEN_UNCALIBRATED, kUncalibratedMask}, {IDB_SCREEN_CALIBRATED, kCalibratedMask}};
+    for (const auto& image : kImages) {
+        const HBITMAP bitmap = LoadBitmapA(module_, MAKEINTRESOURCEA(image.bitmap));
+        ImageList_AddMasked(images, bitmap, image.mask);
+        DeleteObject(bitmap);  // the image list keeps a copy
+    }
+    // The list owns its image list and destroys it with itself.
+    SendMessageA(List(), LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
+}
+
+void MainDialog::DeleteAllRows() {
+    SendMessageA(List(), LVM_DELETEALLITEMS, 0, 0);
+}
+
+void MainDialog::InsertRow(int row, const std::string& text, ScreenImage image) {
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = row;
+    item.pszText = const_cast<char*>(text.c_str());
+    item.iImage = static_cast<int>(image);
+    item.lParam = row;
+    SendMessageA(List(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void MainDialog::SelectRow(int row) {
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(List(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+void MainDialog::SetListRedraw(bool enabled) {
+    SendMessageA(List(), WM_SETREDRAW, enabled ? TRUE : FALSE, 0);
+}
+
+void MainDialog::PostSetCursor() {
+    PostMessageA(window_, WM_SETCURSOR, 0, 0);
+}
+
+void MainDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
+    const UINT style = icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONINFORMATION;
+    MessageBoxA(window_, text.c_str(), caption.c_str(), MB_OK | style);
+}
+
+void MainDialog::BeginWaitCursor() {
+    ++waitCursors_;
+    SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+}
+
+void MainDialog::EndWaitCursor() {
+    if (waitCursors_ > 0) --waitCursors_;
+    if (waitCursors_ == 0) SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));  // IDC_ARROW
+}
+
+void MainDialog::EndDialog(bool confirmed) {
+    ::EndDialog(window_, confirmed ? IDOK : IDCANCEL);
+}
+
+void MainDialog::PostClose() {
+    PostMessageA(window_, WM_CLOSE, 0, 0);
+}
+
+void MainDialog::PostDeviceChanged(std::uint32_t event, std::uint32_t parameter) {
+    PostMessageA(window_, UM_DEVICECHANGED, event, parameter);
+}
+
+// The Settings, About and Mapping dialogs are not part of the program yet: the first two
+// end the busy cursor as the dialogs would, and Mapping reports that it could not open.
+void MainDialog::RunSettingsDialog(int) {
+    EndWaitCursor();
+}
+
+void MainDialog::RunAboutDialog(int) {
+    EndWaitCursor();
+}
+
+bool MainDialog::CreateMappingDialog(const MappingInput&) {
+    return false;
+}
+
+void MainDialog::ShowMappingDialog() {}
+
+void MainDialog::DestroyMappingDialog() {}
+
+void MainDialog::PostCloseMappingDialog() {}
+
+}  // namespace kav::cpl::win32
