@@ -40,6 +40,7 @@ std::vector<Touch> Touches(const sim::Scenario& s, const sim::RunResult& run) {
 struct Mouse {
     double ms;
     std::uint8_t buttons;
+    std::uint16_t x = 0, y = 0;
 };
 
 std::vector<Mouse> MouseReports(const sim::RunResult& run) {
@@ -47,9 +48,32 @@ std::vector<Mouse> MouseReports(const sim::RunResult& run) {
     for (const sim::TimedReport& r : run.reports) {
         MOUSE_REPORT m;
         if (!DecodeMouseReport(r.bytes.data(), r.bytes.size(), &m)) continue;
-        out.push_back({r.ms, m.Buttons});
+        out.push_back({r.ms, m.Buttons, m.X, m.Y});
     }
     return out;
+}
+
+// The buttons of a run of mouse reports with repeats folded: "left right up".
+std::string ButtonSequence(const std::vector<Mouse>& mouse) {
+    std::string sequence;
+    for (std::size_t i = 0; i < mouse.size(); ++i) {
+        if (i > 0 && mouse[i].buttons == mouse[i - 1].buttons) continue;
+        if (!sequence.empty()) sequence += ' ';
+        switch (mouse[i].buttons) {
+            case kMouseButtonNone:
+                sequence += "up";
+                break;
+            case kMouseButtonLeft:
+                sequence += "left";
+                break;
+            case kMouseButtonRight:
+                sequence += "right";
+                break;
+            default:
+                sequence += std::to_string(mouse[i].buttons);
+        }
+    }
+    return sequence;
 }
 
 // Distance from a reported point to where one finger (by stroke) was in the 50 ms
@@ -205,6 +229,59 @@ INSTANTIATE_TEST_SUITE_P(Holds, HoldToRightClick,
                          ::testing::Values(HoldCase{"", 1500, 1000}, HoldCase{"", 700, 0},
                                            HoldCase{"set EnableRightClick 0\n", 1500, 0},
                                            HoldCase{"set RightClickTime 400\n", 700, 400}));
+
+// What a desktop sees of one touch in mouse emulation (right click after 1 s within 4 mm).
+struct MouseTouchCase {
+    const char* name;
+    const char* gestures;
+    const char* buttons;  // ButtonSequence of the whole run
+};
+
+class MouseEmulationTouch : public ::testing::TestWithParam<MouseTouchCase> {};
+
+TEST_P(MouseEmulationTouch, SendsItsButtonsAndNothingAfterARightClickButTheRelease) {
+    const MouseTouchCase c = GetParam();
+    const auto run = RunText(std::string("records match\nworkmode F1\nset Mode 2\n") + c.gestures);
+    const auto mouse = MouseReports(run);
+    ASSERT_FALSE(mouse.empty());
+    EXPECT_EQ(ButtonSequence(mouse), c.buttons);
+    const auto right =
+        std::find_if(mouse.begin(), mouse.end(), [](const Mouse& m) { return m.buttons == kMouseButtonRight; });
+    if (right == mouse.end()) return;
+    // One right click, then only the release: exactly one more report, where the right
+    // button went down however the finger moved.
+    ASSERT_EQ(mouse.end() - right, 2) << "reports after the right click";
+    EXPECT_EQ(mouse.back().buttons, kMouseButtonNone);
+    EXPECT_EQ(mouse.back().x, right->x);
+    EXPECT_EQ(mouse.back().y, right->y);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Touches, MouseEmulationTouch,
+    ::testing::Values(MouseTouchCase{"hold", "100 hold 200 150 ms=1500\n", "left right up"},
+                      MouseTouchCase{"drag", "100 drag 100 150 300 150 ms=1500\n", "left up"},
+                      // Slow enough to leave the 4 mm only after half a second.
+                      MouseTouchCase{"slow drag", "100 drag 200 150 215 150 ms=1500\n", "left up"},
+                      MouseTouchCase{"hold then move", "100 hold 200 150 ms=1500\n1600 drag 200 150 260 200 ms=500\n",
+                                     "left right up"}),
+    [](const ::testing::TestParamInfo<MouseTouchCase>& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+// The lift in the very frame after the right click still releases the right button.
+TEST(MouseEmulationTouch, LiftedRightAfterTheRightClickReleasesIt) {
+    // The first left button comes 190 ms after touch-down (the tap stabilizer's wait),
+    // the right one 1 s later; this hold ends so that the next frame is the lift.
+    const auto run = RunText("records match\nworkmode F1\nset Mode 2\n100 hold 200 150 ms=1170\n");
+    const auto mouse = MouseReports(run);
+    EXPECT_EQ(ButtonSequence(mouse), "left right up");
+    ASSERT_GE(mouse.size(), 2u);
+    const Mouse& right = mouse[mouse.size() - 2];
+    ASSERT_EQ(right.buttons, kMouseButtonRight);
+    EXPECT_EQ(mouse.back().ms - right.ms, 10) << "the hold no longer ends in the frame after the right click";
+}
 
 struct ButtonCase {
     int line;

@@ -326,8 +326,8 @@ TEST_F(ClickMouseEmulationTest, HoldingStillGivesTheRightButtonAfterRightClickTi
         {500, 6400, 3200, 1, {Mouse(kL, 6400, 3200)}},
         {999, 6400, 3200, 1, {Mouse(kL, 6400, 3200)}},
         {1000, 6400, 3200, 1, {Mouse(kR, 6400, 3200)}},
-        {1100, 6400, 3200, 1, {Mouse(kL, 6400, 3200)}},
-        {1200, 6400, 3200, 1, {Mouse(kL, 6400, 3200)}},
+        {1100, 6400, 3200, 1, {}},
+        {1200, 6400, 3200, 1, {}},
         {1250, 0, 0, 0, {Mouse(kNone, 6400, 3200)}},
     });
     EXPECT_EQ(Driver()->Click.HoldState, 0u);
@@ -393,14 +393,65 @@ TEST_F(ClickMouseEmulationTest, LeavingTheAreaOnEitherAxisCancelsTheRightClick) 
         const Reports moveReports = move.cancels ? Reports{} : Reports{atMove};
         const Bytes rightAtMove = Mouse(kR, static_cast<std::uint16_t>(move.x), static_cast<std::uint16_t>(move.y));
         const Reports atOneSecond = move.cancels ? Reports{atMove} : Reports{rightAtMove};
+        // A drag keeps the left button; after a right click nothing comes until the lift,
+        // which releases where the right button went down.
+        const Reports afterwards = move.cancels ? Reports{Mouse(kL, 6400, 3200)} : Reports{};
+        const Bytes release =
+            move.cancels ? Mouse(kNone, 6400, 3200)
+                         : Mouse(kNone, static_cast<std::uint16_t>(move.x), static_cast<std::uint16_t>(move.y));
         RunHold({
             {0, 6400, 3200, 1, {Mouse(kL, 6400, 3200), Mouse(kL, 6400, 3200)}},
             {500, move.x, move.y, 1, moveReports},
             {1000, move.x, move.y, 1, atOneSecond},
-            {1200, 6400, 3200, 1, {Mouse(kL, 6400, 3200)}},
-            {1300, 6400, 3200, 0, {Mouse(kNone, 6400, 3200)}},
+            {1200, 6400, 3200, 1, afterwards},
+            {1300, 6400, 3200, 0, {release}},
         });
     }
+}
+
+// Once a hold has become a right click, the rest of the touch sends no left button, and
+// the lift releases the right one wherever it comes.
+TEST_F(ClickMouseEmulationTest, AfterTheRightClickOnlyTheLiftIsSent) {
+    struct Case {
+        const char* name;
+        std::vector<HoldStep> afterRightClick;
+    };
+    const Case cases[] = {
+        {"lift in the next sample", {{1010, 0, 0, 0, {Mouse(kNone, 6400, 3200)}}}},
+        {"still, then lift",
+         {{1010, 6400, 3200, 1, {}}, {3000, 6400, 3200, 1, {}}, {3010, 0, 0, 0, {Mouse(kNone, 6400, 3200)}}}},
+        // Moving out of the area afterwards is no drag: the pointer stays at the menu, and
+        // so does the release.
+        {"moving away, then lift",
+         {{1010, 6400 + 640, 3200, 1, {}}, {1100, 12000, 9000, 1, {}}, {1110, 0, 0, 0, {Mouse(kNone, 6400, 3200)}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Configure(2, 1, 1000, 4);
+        Driver()->Click = CLICK_STATE{};
+        std::vector<HoldStep> steps = {
+            {0, 6400, 3200, 1, {Mouse(kL, 6400, 3200), Mouse(kL, 6400, 3200)}},
+            {1000, 6400, 3200, 1, {Mouse(kR, 6400, 3200)}},
+        };
+        steps.insert(steps.end(), c.afterRightClick.begin(), c.afterRightClick.end());
+        RunHold(steps);
+        EXPECT_EQ(Driver()->Click.HoldState, kHoldIdle);
+        EXPECT_EQ(Context()->LastMouseReport.Buttons, kNone);
+        // The next touch is a new hold with its left button.
+        EXPECT_EQ(Sample(1000, 1000, 1), (Reports{Mouse(kL, 1000, 1000), Mouse(kL, 1000, 1000)}));
+        EXPECT_EQ(Sample(1000, 1000, 0), (Reports{Mouse(kNone, 1000, 1000)}));
+    }
+}
+
+TEST_F(ClickMouseEmulationTest, RightClickHoldsEvenWhenRightClickIsSwitchedOffDuringTheTouch) {
+    Configure(2, 1, 1000, 4);
+    RunHold({
+        {0, 6400, 3200, 1, {Mouse(kL, 6400, 3200), Mouse(kL, 6400, 3200)}},
+        {1000, 6400, 3200, 1, {Mouse(kR, 6400, 3200)}},
+    });
+    Configure(2, 0, 1000, 4);
+    EXPECT_EQ(Sample(6400, 3200, 1), Reports{});
+    EXPECT_EQ(Sample(6400, 3200, 0), (Reports{Mouse(kNone, 6400, 3200)}));
 }
 
 TEST_F(ClickMouseEmulationTest, WithoutRightClickEverySampleIsLeftDown) {
@@ -421,7 +472,7 @@ TEST_F(ClickMouseEmulationTest, EachTouchStartsANewHold) {
     RunHold({
         {0, 6400, 3200, 1, {Mouse(kL, 6400, 3200), Mouse(kL, 6400, 3200)}},
         {1000, 6400, 3200, 1, {Mouse(kR, 6400, 3200)}},
-        {1100, 6400, 3200, 1, {Mouse(kL, 6400, 3200)}},
+        {1100, 6400, 3200, 1, {}},
         {1200, 6400, 3200, 0, {Mouse(kNone, 6400, 3200)}},
         // Without the restart the second touch would see 1.3 s and right-click at once.
         {1300, 1000, 1000, 1, {Mouse(kL, 1000, 1000), Mouse(kL, 1000, 1000)}},

@@ -7,6 +7,7 @@
 #include "regions.h"
 #include "report_composition.h"
 #include "shared/work_modes.h"
+#include "spin_lock_guard.h"
 
 namespace kav {
 namespace {
@@ -21,11 +22,9 @@ DRIVER_CONTEXT* CurrentDriverContext() {
 // Holds the click state for one call. Taken after the device's spin lock.
 class ClickStateGuard {
 public:
-    explicit ClickStateGuard(CLICK_STATE* state) : state_(state), lock_(state->Lock) {
-        if (lock_ != nullptr) {
-            WdfSpinLockAcquire(lock_);
-            return;
-        }
+    explicit ClickStateGuard(CLICK_STATE* state)
+        : state_(state), fallback_(state->Lock == nullptr), lock_(state->Lock) {
+        if (!fallback_) return;
         while (__atomic_exchange_n(&state_->FallbackLock, 1, __ATOMIC_ACQUIRE) != 0) {
             while (__atomic_load_n(&state_->FallbackLock, __ATOMIC_RELAXED) != 0) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -35,17 +34,15 @@ public:
         }
     }
     ~ClickStateGuard() {
-        if (lock_ != nullptr)
-            WdfSpinLockRelease(lock_);
-        else
-            __atomic_store_n(&state_->FallbackLock, 0, __ATOMIC_RELEASE);
+        if (fallback_) __atomic_store_n(&state_->FallbackLock, 0, __ATOMIC_RELEASE);
     }
     ClickStateGuard(const ClickStateGuard&) = delete;
     ClickStateGuard& operator=(const ClickStateGuard&) = delete;
 
 private:
     CLICK_STATE* state_;
-    WDFSPINLOCK lock_;
+    bool fallback_;
+    SpinLockGuard lock_;  // holds nothing while the lock is not created
 };
 
 void KeyStroke(DEVICE_CONTEXT* context, std::uint8_t modifiers, std::uint8_t key) {
@@ -157,40 +154,54 @@ std::int64_t ElapsedMs(std::int64_t now, std::uint64_t start) {
     return static_cast<std::int64_t>(ticks) / kTicksPerMs;
 }
 
+// The lift releases whatever button the touch left down: the left one, or the right one
+// when the hold became a right click (even in the very sample after it).
+void MouseLift(DEVICE_CONTEXT* context, CLICK_STATE* state) {
+    state->HoldState = kHoldIdle;
+    if (context->LastMouseReport.Buttons == kMouseButtonNone) return;
+    ReleasePlacement placement(state, context);
+    SendMouseReport(context, kMouseButtonNone);
+}
+
+// One touching sample of a hold that is still undecided. Returns true when this sample
+// decided it (a drag, or a right click already sent): the sample then sends nothing more.
+bool HoldDecidedNow(DEVICE_CONTEXT* context, CLICK_STATE* state) {
+    const MAPPED_POINT mapped = MapPoint(context->OutputPoint[0], context->Region[0]);
+    const std::int32_t px = ToMillimetres(context->ScreenProperty.Width, mapped.X);
+    const std::int32_t py = ToMillimetres(context->ScreenProperty.Height, mapped.Y);
+    const std::int64_t now = SystemTime();
+    if (state->HoldState == kHoldIdle) {
+        state->HoldElapsedMs = 0;
+        state->HoldState = kHoldHolding;
+        state->HoldStartX = px;
+        state->HoldStartY = py;
+        state->HoldStartTime = static_cast<std::uint64_t>(now);
+        SendMouseReport(context, kMouseButtonLeft);
+    }
+    const std::int64_t elapsed = ElapsedMs(now, state->HoldStartTime);
+    state->HoldElapsedMs = static_cast<std::uint64_t>(elapsed);
+    const std::int64_t area = context->DriverConfig.Config.RightClickArea;
+    if (Distance(px, state->HoldStartX) > area || Distance(py, state->HoldStartY) > area) {
+        state->HoldState = kHoldDragging;
+        return true;
+    }
+    if (elapsed >= static_cast<std::int64_t>(context->DriverConfig.Config.RightClickTime)) {
+        state->HoldState = kHoldRightClicked;
+        SendMouseReport(context, kMouseButtonRight);
+        return true;
+    }
+    return false;
+}
+
 void MouseEmulation(DEVICE_CONTEXT* context, CLICK_STATE* state) {
     if (context->OutputPoint[0].Tip == 0) {
-        state->HoldState = kHoldIdle;
-        if (context->LastMouseReport.Buttons == kMouseButtonLeft) {
-            ReleasePlacement placement(state, context);
-            SendMouseReport(context, kMouseButtonNone);
-        }
+        MouseLift(context, state);
         return;
     }
-
-    if (context->DriverConfig.Config.EnableRightClick == 1 && state->HoldState != kHoldDecided) {
-        const MAPPED_POINT mapped = MapPoint(context->OutputPoint[0], context->Region[0]);
-        const std::int32_t px = ToMillimetres(context->ScreenProperty.Width, mapped.X);
-        const std::int32_t py = ToMillimetres(context->ScreenProperty.Height, mapped.Y);
-        const std::int64_t now = SystemTime();
-        if (state->HoldState == kHoldIdle) {
-            state->HoldElapsedMs = 0;
-            state->HoldState = kHoldHolding;
-            state->HoldStartX = px;
-            state->HoldStartY = py;
-            state->HoldStartTime = static_cast<std::uint64_t>(now);
-            SendMouseReport(context, kMouseButtonLeft);
-        }
-        const std::int64_t elapsed = ElapsedMs(now, state->HoldStartTime);
-        state->HoldElapsedMs = static_cast<std::uint64_t>(elapsed);
-        const std::int64_t area = context->DriverConfig.Config.RightClickArea;
-        if (Distance(px, state->HoldStartX) > area || Distance(py, state->HoldStartY) > area) {
-            state->HoldState = kHoldDecided;
-        } else if (elapsed >= static_cast<std::int64_t>(context->DriverConfig.Config.RightClickTime)) {
-            state->HoldState = kHoldDecided;
-            SendMouseReport(context, kMouseButtonRight);
-        }
-        if (state->HoldState == kHoldDecided) return;
-    }
+    // The finger that opened a context menu must not click into it while it stays down.
+    if (state->HoldState == kHoldRightClicked) return;
+    const bool undecided = state->HoldState == kHoldIdle || state->HoldState == kHoldHolding;
+    if (context->DriverConfig.Config.EnableRightClick == 1 && undecided && HoldDecidedNow(context, state)) return;
     SendMouseReport(context, kMouseButtonLeft);
 }
 
@@ -253,7 +264,9 @@ void ComposeSample(DEVICE_CONTEXT* context) {
 
     CLICK_STATE* state = &driver->Click;
     ClickStateGuard guard(state);
-    if (context->OutputPoint[0].Tip != 0) RememberTouch(state, context);
+    // After a right click the pointer stays where the menu opened, and the release goes there.
+    const bool pointerHeld = mode > kModeClickOnRelease && state->HoldState == kHoldRightClicked;
+    if (context->OutputPoint[0].Tip != 0 && !pointerHeld) RememberTouch(state, context);
     if (mode == kModeClickOnTouch)
         ClickOnTouch(context, state);
     else if (mode == kModeClickOnRelease)

@@ -17,9 +17,11 @@ namespace kav {
 constexpr std::uint8_t kModeClickOnTouch = 0;
 constexpr std::uint8_t kModeClickOnRelease = 1;
 
-constexpr std::uint32_t kHoldIdle = 0;
-constexpr std::uint32_t kHoldHolding = 1;
-constexpr std::uint32_t kHoldDecided = 2;
+// CLICK_STATE::HoldState, once per touch in mouse emulation.
+constexpr std::uint32_t kHoldIdle = 0;          // no touch yet
+constexpr std::uint32_t kHoldHolding = 1;       // left button down, a right click still possible
+constexpr std::uint32_t kHoldDragging = 2;      // moved out of RightClickArea: left button to the lift
+constexpr std::uint32_t kHoldRightClicked = 3;  // right button sent: nothing more until the lift
 
 constexpr std::size_t kToolbarButtonsPerArea = 20;
 

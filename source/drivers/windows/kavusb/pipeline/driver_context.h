@@ -26,7 +26,7 @@ struct CLICK_LAST_TOUCH {
 // same emulated pointer. Guarded by Lock (see clicks.h for the lock order).
 struct CLICK_STATE {
     std::uint32_t Touching;   // modes 0 and 1: a touch is in progress
-    std::uint32_t HoldState;  // mouse emulation: 0 idle, 1 holding, 2 decided
+    std::uint32_t HoldState;  // mouse emulation: kHoldIdle .. kHoldRightClicked (clicks.h)
     std::int32_t HoldStartX;  // millimetres
     std::int32_t HoldStartY;
     std::uint64_t HoldStartTime;  // system time, 100 ns
