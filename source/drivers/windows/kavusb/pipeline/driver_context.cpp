@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "spin_lock_guard.h"
+
 namespace kav {
 namespace {
 
@@ -35,22 +37,19 @@ void SnapshotDriverConfig(WDFDRIVER driver, DRIVER_CONFIG_SNAPSHOT* snapshot) {
         std::memset(snapshot, 0, sizeof *snapshot);
         return;
     }
-    WDFSPINLOCK lock = ConfigLockFor(driver);
-    if (lock != nullptr) WdfSpinLockAcquire(lock);
+    SpinLockGuard lock(ConfigLockFor(driver));
     std::memcpy(&snapshot->Config, &context->Config, sizeof snapshot->Config);
     snapshot->MaxSpeed = context->MaxSpeed;
     snapshot->VelocityRefCount = context->VelocityRefCount;
     snapshot->VelocityWeight = context->VelocityWeight;
-    if (lock != nullptr) WdfSpinLockRelease(lock);
 }
 
 NTSTATUS ReplaceDriverConfig(WDFDRIVER driver, const _NERIO_DRIVER_CONFIG& config) {
     DRIVER_CONTEXT* context = driver != nullptr ? NerioGetDriverContext(driver) : nullptr;
     WDFSPINLOCK lock = ConfigLockFor(driver);
     if (context == nullptr || lock == nullptr) return STATUS_INVALID_DEVICE_STATE;
-    WdfSpinLockAcquire(lock);
+    SpinLockGuard guard(lock);
     std::memcpy(&context->Config, &config, sizeof context->Config);
-    WdfSpinLockRelease(lock);
     return STATUS_SUCCESS;
 }
 
@@ -58,11 +57,10 @@ NTSTATUS ReplaceSpeedParameters(WDFDRIVER driver, ULONG maxSpeed, UCHAR velocity
     DRIVER_CONTEXT* context = driver != nullptr ? NerioGetDriverContext(driver) : nullptr;
     WDFSPINLOCK lock = ConfigLockFor(driver);
     if (context == nullptr || lock == nullptr) return STATUS_INVALID_DEVICE_STATE;
-    WdfSpinLockAcquire(lock);
+    SpinLockGuard guard(lock);
     context->MaxSpeed = maxSpeed;
     context->VelocityRefCount = velocityRefCount;
     context->VelocityWeight = velocityWeight;
-    WdfSpinLockRelease(lock);
     return STATUS_SUCCESS;
 }
 

@@ -9,6 +9,7 @@
 #include "report_composition.h"
 #include "shadows.h"
 #include "shared/work_modes.h"
+#include "spin_lock_guard.h"
 
 namespace kav {
 namespace {
@@ -90,9 +91,8 @@ void NerioUSBEvtUsbInterruptPipeReadComplete(WDFUSBPIPE /*pipe*/, WDFMEMORY buff
     // The pipeline reads whole transfers; a shorter buffer is not one the reader made.
     if (device == nullptr || data == nullptr || size < kUsbTransferSize) return;
 
-    WdfSpinLockAcquire(device->SpinLock);
+    SpinLockGuard lock(device->SpinLock);
     ProcessTransfer(device, data);
-    WdfSpinLockRelease(device->SpinLock);
 }
 
 }  // namespace kav
