@@ -129,8 +129,8 @@ TEST(CameraModel, RebuildResetsTheTrackingState) {
     t.Filtered[0].state = 2;
     t.HoldCounter = 3;
     t.TwoAgainstOne = 1;
-    t.Camera[0].Tracker.state = 3;
-    t.Camera[1].Tracker.state = 2;
+    t.Camera[0].Tracker.state = kMergeApart;
+    t.Camera[1].Tracker.state = kMergeSplitSwapped;
     t.History[0].Newest = 7;
     t.History[1].Entry[20].state = 2;
     RebuildCameraModel(&t, Screen800x600(), Camera(1.0f), Camera(1.0f));

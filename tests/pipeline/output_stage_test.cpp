@@ -177,7 +177,7 @@ TEST_F(OutputStageTest, ResetsAndSmoothnessScale) {
     TAP_STABILIZER& s = context->TapStabilizer;
     s.Window = 3;
     s.RadiusSquared = 9;
-    s.State = 4;
+    s.State = kTapResting;
     s.Count = 2;
     s.Saved.Tip = 1;
     for (TOUCH_POINT& p : s.Sample) p.Tip = 1;
@@ -593,7 +593,7 @@ TEST_F(OutputStageTest, ZeroFilledStabilizerStaysInBounds) {
     // A count beyond the buffer is treated as a full buffer.
     ResetTapStabilizer(context);
     context->TapStabilizer.Count = 1000;
-    context->TapStabilizer.State = 2;
+    context->TapStabilizer.State = kTapPass;
     ASSERT_EQ(Frame(At(300, 400)), 60);
     EXPECT_EQ(Out1(59), (Pt{300, 400, 20, 1}));
 }

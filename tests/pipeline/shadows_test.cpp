@@ -177,14 +177,14 @@ TEST(SplitMerged, SplitsAMergedShadowWhileTheOtherCameraSeesTwo) {
     SHADOW_INTERVAL iv[2] = {{100, 110}, {130, 140}};
     std::int32_t count = 2;
     count = SplitMerged(iv, count, 2, &tracker);
-    EXPECT_EQ(tracker.state, 3);
+    EXPECT_EQ(tracker.state, kMergeApart);
 
     // One shadow covering both: split into the remembered widths at its two ends.
     iv[0] = {105, 135};
     count = 1;
     count = SplitMerged(iv, count, 2, &tracker);
     EXPECT_EQ(count, 2);
-    EXPECT_EQ(tracker.state, 1);
+    EXPECT_EQ(tracker.state, kMergeSplit);
     EXPECT_EQ(iv[0].start, 105);
     EXPECT_EQ(iv[0].end, 115);
     EXPECT_EQ(iv[1].start, 125);
@@ -197,7 +197,7 @@ TEST(SplitMerged, SplitsAMergedShadowWhileTheOtherCameraSeesTwo) {
     tracker.width[1] = 20;
     count = SplitMerged(iv, count, 2, &tracker);
     EXPECT_EQ(count, 2);
-    EXPECT_EQ(tracker.state, 1);  // 8 pixels is not wider than the last 10
+    EXPECT_EQ(tracker.state, kMergeSplit);  // 8 pixels is not wider than the last 10
     EXPECT_EQ(iv[0].end - iv[0].start, 4);
     EXPECT_EQ(iv[1].start, 100);  // width 20 capped at 8
     EXPECT_EQ(iv[1].end, 108);
@@ -205,7 +205,7 @@ TEST(SplitMerged, SplitsAMergedShadowWhileTheOtherCameraSeesTwo) {
     iv[0] = {100, 130};
     count = 1;
     count = SplitMerged(iv, count, 2, &tracker);
-    EXPECT_EQ(tracker.state, 2);
+    EXPECT_EQ(tracker.state, kMergeSplitSwapped);
     EXPECT_EQ(iv[0].end - iv[0].start, 8);  // swapped: 8 then 4
     EXPECT_EQ(iv[1].end - iv[1].start, 4);
 
@@ -214,11 +214,11 @@ TEST(SplitMerged, SplitsAMergedShadowWhileTheOtherCameraSeesTwo) {
     count = 1;
     count = SplitMerged(iv, count, 1, &tracker);
     EXPECT_EQ(count, 1);
-    EXPECT_EQ(tracker.state, 0);
+    EXPECT_EQ(tracker.state, kMergeIdle);
     count = 0;
-    tracker.state = 3;
+    tracker.state = kMergeApart;
     count = SplitMerged(iv, count, 2, &tracker);
-    EXPECT_EQ(tracker.state, 0);
+    EXPECT_EQ(tracker.state, kMergeIdle);
 }
 
 TEST(SplitMerged, ASingleShadowBesideTheEarlierPairIsNotSplit) {
@@ -230,7 +230,7 @@ TEST(SplitMerged, ASingleShadowBesideTheEarlierPairIsNotSplit) {
     count = 1;
     count = SplitMerged(iv, count, 2, &tracker);
     EXPECT_EQ(count, 1);
-    EXPECT_EQ(tracker.state, 0);
+    EXPECT_EQ(tracker.state, kMergeIdle);
     EXPECT_EQ(tracker.previous[0].start, 200);
 }
 

@@ -71,8 +71,8 @@ void BuildCameraModel(CAMERA_MODEL* model, const CAMERA_PROPERTIES& record, bool
 }
 
 void ResetTrackingState(TRIANGULATION* t) {
-    t->Camera[0].Tracker.state = 0;
-    t->Camera[1].Tracker.state = 0;
+    t->Camera[0].Tracker.state = kMergeIdle;
+    t->Camera[1].Tracker.state = kMergeIdle;
     ResetHistory(&t->History[0]);
     ResetHistory(&t->History[1]);
     ResetTracking(t);

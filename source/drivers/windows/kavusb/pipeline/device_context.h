@@ -27,11 +27,20 @@ struct SHADOW_INTERVAL {
 };
 static_assert(sizeof(SHADOW_INTERVAL) == 8);
 
+// MERGE_TRACKER::state. Two fingers in line with one camera cast one shadow there; while
+// the other camera still sees two, the merged shadow is split into the two widths.
+enum MERGE_STATE : std::uint8_t {
+    kMergeIdle = 0,
+    kMergeSplit = 1,         // merged: split into the widths as they were seen apart
+    kMergeSplitSwapped = 2,  // still merged and wider than the first piece: widths exchanged
+    kMergeApart = 3,         // two shadows seen apart: previous and width hold them
+};
+
 // Remembers two shadows that one camera saw apart, to split them again once they merge.
 struct MERGE_TRACKER {
     SHADOW_INTERVAL previous[2];
-    std::int32_t width[2];
-    std::uint8_t state;  // 0 idle, 1 split just made, 2 splitting, 3 two shadows seen
+    std::int32_t width[2];  // pixels
+    MERGE_STATE state;
 };
 static_assert(sizeof(MERGE_TRACKER) == 25);
 
@@ -115,6 +124,15 @@ static_assert(offsetof(MAP_REGION, SizeScale) == 80);
 static_assert(offsetof(MAP_REGION, YMin) == 84);
 static_assert(offsetof(MAP_REGION, XMax) == 90);
 
+// TAP_STABILIZER::State.
+enum TAP_STATE : std::uint8_t {
+    kTapDisabled = 0,    // DoubleClickTime under one sample: every sample passes at once
+    kTapIdle = 1,        // no touch
+    kTapPass = 2,        // the touch moved: samples pass as they come, to the lift
+    kTapCollecting = 3,  // touch-down: samples held back until a lift, a move or a full window
+    kTapResting = 4,     // the window filled in place: the finger is held at Saved
+};
+
 // Holds contact 1 back from touch-down until it shows itself as a tap, a move or a
 // finger at rest, so that a tap becomes one clean click.
 struct TAP_STABILIZER {
@@ -123,7 +141,7 @@ struct TAP_STABILIZER {
     TOUCH_POINT Sample[kMaxSamplesPerFrame];
     TOUCH_POINT Saved;  // where a resting finger is held
     std::int32_t Count;
-    std::uint8_t State;  // 0 disabled, 1 idle, 2 pass, 3 collecting, 4 resting
+    TAP_STATE State;
     std::uint8_t Ready;  // 1 from touch-down until the buffered samples have gone out
 };
 static_assert(sizeof(TAP_STABILIZER) == 8 + 60 * 13 + 13 + 4 + 2);

@@ -19,14 +19,6 @@ constexpr std::int32_t kDefaultRadiusSquared = 160000;
 // The largest radius whose square still fits the i32 field.
 constexpr std::int64_t kMaxRadius = 46340;
 
-enum : std::uint8_t {
-    kTapDisabled = 0,
-    kTapIdle = 1,
-    kTapPass = 2,
-    kTapCollecting = 3,
-    kTapResting = 4,
-};
-
 std::int32_t Clamp(std::int32_t value, std::int32_t low, std::int32_t high) {
     return value < low ? low : (value > high ? high : value);
 }
@@ -263,40 +255,54 @@ void Interpolate(TOUCH_POINT* out, std::int32_t* count, const SAMPLE_HISTORY& hi
     }
 }
 
-void RunOutputStage(DEVICE_CONTEXT* context) {
-    const std::uint8_t antishake = context->DriverConfig.Config.EnableAntishake;
-    const std::uint8_t antijamming = context->DriverConfig.Config.Antijamming;
+namespace {
 
-    TRIANGULATION& triangulation = context->Triangulation;
+struct ContactPair {
+    TOUCH_POINT first;
+    TOUCH_POINT second;
+};
+
+// The frame's pair in logical coordinates: filtered (two frames late) with anti-shake,
+// else as triangulated.
+ContactPair FrameContacts(const DEVICE_CONTEXT* context) {
+    const TRIANGULATION& triangulation = context->Triangulation;
     const SCREEN_SCALE scale = triangulation.Scale;
-    TOUCH_POINT c1;
-    TOUCH_POINT c2;
-    if (antishake != 0) {
-        c1 = ToLogical(triangulation.Filtered[0], scale);
-        c2 = ToLogical(triangulation.Filtered[1], scale);
-        c1.Tip = triangulation.Filtered[0].state == 2 ? 1 : 0;
-        c2.Tip = triangulation.Filtered[1].state == 2 ? 1 : 0;
+    ContactPair pair;
+    if (context->DriverConfig.Config.EnableAntishake != 0) {
+        pair.first = ToLogical(triangulation.Filtered[0], scale);
+        pair.second = ToLogical(triangulation.Filtered[1], scale);
+        pair.first.Tip = triangulation.Filtered[0].state == kPointMeasured ? 1 : 0;
+        pair.second.Tip = triangulation.Filtered[1].state == kPointMeasured ? 1 : 0;
     } else {
-        c1 = ToLogical(triangulation.Raw[0], scale);
-        c2 = ToLogical(triangulation.Raw[1], scale);
-        c1.Tip = triangulation.Raw[0].state != 0 ? 1 : 0;
-        c2.Tip = triangulation.Raw[1].state != 0 ? 1 : 0;
+        pair.first = ToLogical(triangulation.Raw[0], scale);
+        pair.second = ToLogical(triangulation.Raw[1], scale);
+        pair.first.Tip = triangulation.Raw[0].state != kPointInvalid ? 1 : 0;
+        pair.second.Tip = triangulation.Raw[1].state != kPointInvalid ? 1 : 0;
     }
+    return pair;
+}
 
-    // Two touches seen as two shadows: hold contact 1 and keep contact 2 silent.
-    if (antijamming != 0) {
-        if (triangulation.SingleShadow[0] == 0 && c1.Tip == 1 && c2.Tip == 1) c1 = context->JamHoldPoint;
-        c2.Tip = 0;
+// Two touches seen as two shadows: hold contact 1 and keep contact 2 silent.
+void ApplyAntijamming(DEVICE_CONTEXT* context, ContactPair* pair) {
+    if (context->DriverConfig.Config.Antijamming != 0) {
+        const bool bothTouching = pair->first.Tip == 1 && pair->second.Tip == 1;
+        if (context->Triangulation.SingleShadow[0] == 0 && bothTouching) pair->first = context->JamHoldPoint;
+        pair->second.Tip = 0;
     }
-    context->JamHoldPoint = c1;
+    context->JamHoldPoint = pair->first;
+}
 
+// Contact 1 through the tap stabilizer into FrameOutput[0], contact 2 interpolated into
+// FrameOutput[1]. Returns the number of output samples the frame gives.
+std::int32_t FillFrameOutput(DEVICE_CONTEXT* context, const ContactPair& pair) {
     TAP_STABILIZER& stabilizer = context->TapStabilizer;
-    TapStabilizerStep(&stabilizer, c1);
+    TapStabilizerStep(&stabilizer, pair.first);
 
     // While a tap is being collected, a second contact may continue but not start.
-    if (stabilizer.Ready != 0) c2.Tip = (c2.Tip != 0 && context->PrevContact2.Tip != 0) ? 1 : 0;
-    context->PrevContact2 = c2;
-    PushHistory4(c2, &context->Contact2History);
+    TOUCH_POINT second = pair.second;
+    if (stabilizer.Ready != 0) second.Tip = (second.Tip != 0 && context->PrevContact2.Tip != 0) ? 1 : 0;
+    context->PrevContact2 = second;
+    PushHistory4(second, &context->Contact2History);
 
     std::int32_t n = 1;
     if (stabilizer.State == kTapCollecting) {
@@ -308,33 +314,48 @@ void RunOutputStage(DEVICE_CONTEXT* context) {
         stabilizer.Ready = 0;
     }
     Interpolate(context->FrameOutput[1], &n, context->Contact2History);
+    return n;
+}
 
+// Each frame sample goes to the click logic; with Smoothness set, each is first drawn
+// out along the curve through its neighbours, more densely the longer that curve is.
+void ComposeFrameSamples(DEVICE_CONTEXT* context, std::int32_t n) {
     if (context->DriverConfig.Config.Smoothness == 0) {
         for (std::int32_t i = 0; i < n; ++i) {
             context->OutputPoint[0] = context->FrameOutput[0][i];
             context->OutputPoint[1] = context->FrameOutput[1][i];
             ComposeSample(context);
         }
-    } else {
-        for (std::int32_t i = 0; i < n; ++i) {
-            PushHistory4(context->FrameOutput[0][i], &context->SmoothHistory[0]);
-            PushHistory4(context->FrameOutput[1][i], &context->SmoothHistory[1]);
-            const float length = BezierPathLength(context->SmoothHistory[0]);
-            const float density = context->SmoothHistory[0].Scale;
-            std::int32_t m = TruncToInt32(static_cast<double>(length * density));
-            Interpolate(context->SmoothOutput[0], &m, context->SmoothHistory[0]);
-            Interpolate(context->SmoothOutput[1], &m, context->SmoothHistory[1]);
-            for (std::int32_t j = 0; j < m; ++j) {
-                context->OutputPoint[0] = context->SmoothOutput[0][j];
-                context->OutputPoint[1] = context->SmoothOutput[1][j];
-                ComposeSample(context);
-            }
+        return;
+    }
+    for (std::int32_t i = 0; i < n; ++i) {
+        PushHistory4(context->FrameOutput[0][i], &context->SmoothHistory[0]);
+        PushHistory4(context->FrameOutput[1][i], &context->SmoothHistory[1]);
+        const float length = BezierPathLength(context->SmoothHistory[0]);
+        const float density = context->SmoothHistory[0].Scale;
+        std::int32_t m = TruncToInt32(static_cast<double>(length * density));
+        Interpolate(context->SmoothOutput[0], &m, context->SmoothHistory[0]);
+        Interpolate(context->SmoothOutput[1], &m, context->SmoothHistory[1]);
+        for (std::int32_t j = 0; j < m; ++j) {
+            context->OutputPoint[0] = context->SmoothOutput[0][j];
+            context->OutputPoint[1] = context->SmoothOutput[1][j];
+            ComposeSample(context);
         }
     }
+}
 
+}  // namespace
+
+void RunOutputStage(DEVICE_CONTEXT* context) {
+    ContactPair pair = FrameContacts(context);
+    ApplyAntijamming(context, &pair);
+    const std::int32_t n = FillFrameOutput(context, pair);
+    ComposeFrameSamples(context, n);
+
+    // Toolbar areas react to contact 1 touching down, as it was before the stabilizer.
     if (context->ToolbarParams.Enabled == 1) {
-        if (context->ToolbarPrevTip == 0 && c1.Tip != 0) ToolbarTouch(context, c1);
-        context->ToolbarPrevTip = c1.Tip;
+        if (context->ToolbarPrevTip == 0 && pair.first.Tip != 0) ToolbarTouch(context, pair.first);
+        context->ToolbarPrevTip = pair.first.Tip;
     }
 }
 

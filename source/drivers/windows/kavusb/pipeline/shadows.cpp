@@ -131,11 +131,11 @@ std::int32_t SplitMerged(SHADOW_INTERVAL* intervals, std::int32_t count, std::in
                          MERGE_TRACKER* tracker) {
     MERGE_TRACKER& t = *tracker;
     if (count == 0) {
-        t.state = 0;
+        t.state = kMergeIdle;
         return count;
     }
     if (count == 2) {
-        t.state = 3;
+        t.state = kMergeApart;
         t.previous[0] = intervals[0];
         t.previous[1] = intervals[1];
         t.width[0] = Length(intervals[0]);
@@ -144,19 +144,19 @@ std::int32_t SplitMerged(SHADOW_INTERVAL* intervals, std::int32_t count, std::in
     }
     if (count != 1) return count;
 
-    if (otherCountFound < 2) t.state = 0;
+    if (otherCountFound < 2) t.state = kMergeIdle;
     bool split = false;
-    if (t.state == 3) {
+    if (t.state == kMergeApart) {
         // The single shadow covers both earlier ones.
         if (t.previous[0].end > intervals[0].start && t.previous[1].start < intervals[0].end) {
-            t.state = 1;
+            t.state = kMergeSplit;
             split = true;
         } else {
-            t.state = 0;
+            t.state = kMergeIdle;
         }
-    } else if (t.state == 1 || t.state == 2) {
-        if (t.state == 1 && Length(intervals[0]) > Length(t.previous[0])) {
-            t.state = 2;
+    } else if (t.state == kMergeSplit || t.state == kMergeSplitSwapped) {
+        if (t.state == kMergeSplit && Length(intervals[0]) > Length(t.previous[0])) {
+            t.state = kMergeSplitSwapped;
             const std::int32_t swap = t.width[0];
             t.width[0] = t.width[1];
             t.width[1] = swap;
