@@ -164,25 +164,15 @@ double FitPolynomial(FIT_WORK* work, int degree) {
     return residual;
 }
 
-void FilterTrack(TRACK_POINT* point, TRACK_POINT* reference, double fitStep, HISTORY_RING* ring) {
-    TRACK_POINT result = {0.0, 0.0, 0.0, 0.0, kPointInvalid};
-    const std::int32_t newest = ring->Newest;
-    if (!ValidNewest(newest)) {
-        *point = result;
-        return;
-    }
-    TRACK_POINT* const entry = ring->Entry;
-    const std::int32_t centre = (newest + kRing - 2) % kRing;
-    // NaN takes the minimum too.
-    const double step = fitStep > kMinStep ? fitStep : kMinStep;
+namespace {
 
-    FIT_WORK work{};
+// A shadow that grows or shrinks by more than 1/0.7 from one frame to the next is taken
+// as the same finger not yet or no longer fully seen: the larger one wins, in the ring.
+// Returns how many of the centre and its newer points follow on from each other.
+int RepairSizeJumps(TRACK_POINT* entry, std::int32_t centre, std::int32_t newest, double step) {
     double cx = entry[centre].x;
     double cy = entry[centre].y;
     double cz = entry[centre].size;
-
-    // A shadow that grows or shrinks by more than 1/0.7 from one frame to the next is
-    // taken as the same finger not yet or no longer fully seen: the larger one wins.
     int forward = 0;
     double path = 0.0;
     for (int t = 0; t <= kNewerPoints; ++t) {
@@ -207,12 +197,17 @@ void FilterTrack(TRACK_POINT* point, TRACK_POINT* reference, double fitStep, HIS
         ++forward;
         if (index == newest || path > kPathLimit) break;
     }
+    return forward;
+}
 
-    // Newer points. Held points are fitted only until a measured one is seen, counted
-    // always; one gap is bridged.
+// Newer points. Held points are fitted only until a measured one is seen, counted
+// always; one gap is bridged. Returns the points counted.
+int AccumulateNewer(const TRACK_POINT* entry, std::int32_t centre, std::int32_t newest, double step, FIT_WORK* work) {
     int forwardOk = 0;
-    path = 0.0;
+    double path = 0.0;
     int misses;
+    double cx;
+    double cy;
     const TRACK_POINT& previous = entry[At(centre, -1)];
     if (previous.state == kPointMeasured) {
         cx = previous.x;
@@ -235,7 +230,7 @@ void FilterTrack(TRACK_POINT* point, TRACK_POINT* reference, double fitStep, HIS
             if (current.state == kPointMeasured || (pending && current.state == kPointHeld)) {
                 path += d;
                 misses = 0;
-                AccumulateSample(&work, current, t);
+                AccumulateSample(work, current, t);
                 cx = current.x;
                 cy = current.y;
             }
@@ -243,12 +238,16 @@ void FilterTrack(TRACK_POINT* point, TRACK_POINT* reference, double fitStep, HIS
         }
         if (index == newest || path > kPathLimit) break;
     }
+    return forwardOk;
+}
 
-    // Older points: measured ones only, held ones just counted.
+// Older points: measured ones only, held ones just counted. Returns the points counted.
+int AccumulateOlder(const TRACK_POINT* entry, std::int32_t centre, std::int32_t newest, FIT_WORK* work) {
     int back = 0;
-    path = 0.0;
-    cx = previous.x;
-    cy = previous.y;
+    double path = 0.0;
+    const TRACK_POINT& previous = entry[At(centre, -1)];
+    double cx = previous.x;
+    double cy = previous.y;
     for (int t = -1; t >= -kOlderPoints; --t) {
         const std::int32_t index = At(centre, t);
         if (index == newest) break;
@@ -258,49 +257,41 @@ void FilterTrack(TRACK_POINT* point, TRACK_POINT* reference, double fitStep, HIS
             path += Distance(current, cx, cy);
             cx = current.x;
             cy = current.y;
-            AccumulateSample(&work, current, t);
+            AccumulateSample(work, current, t);
         }
         ++back;
         if (path > kPathLimit) break;
     }
+    return back;
+}
 
-    if (back + forwardOk < 2 || forwardOk == 0 || back + forward == 0) {
-        entry[centre].state = kPointInvalid;
-        *point = result;
-        return;
-    }
-
-    result.state = kPointMeasured;
-    // Held points count towards the degree but add no sample; a degree never asks for
-    // more samples than were accumulated, so its normal matrix stays meaningful.
-    const std::int32_t counted = back + forwardOk;
-    const std::int32_t limit = counted < work.Count ? counted : work.Count;
-
+// Fits the lowest degree that meets the residual goal among those `limit` points allow.
+// The prediction (when asked for) is taken from the straight-line fit, before higher
+// degrees are tried.
+void FitLowestDegree(FIT_WORK* work, std::int32_t limit, TRACK_POINT* prediction) {
     int degree = 0;
     double residual = 0.0;
     while (degree <= 1 && MinSamplesForDegree[degree] <= limit) {
-        residual = FitPolynomial(&work, degree);
+        residual = FitPolynomial(work, degree);
         ++degree;
         if (!(residual > kResidualGoal)) break;
     }
 
-    if (forward == kNewerPoints + 1) {
-        *reference = {3.0 * work.CoefX[1] + work.CoefX[0], 3.0 * work.CoefY[1] + work.CoefY[0],
-                      3.0 * work.CoefSize[1] + work.CoefSize[0], 0.0, kPointHeld};
+    if (prediction != nullptr) {
+        *prediction = {3.0 * work->CoefX[1] + work->CoefX[0], 3.0 * work->CoefY[1] + work->CoefY[0],
+                       3.0 * work->CoefSize[1] + work->CoefSize[0], 0.0, kPointHeld};
     }
 
     if (residual > kResidualGoal) {
         while (degree <= kMaxFitDegree && MinSamplesForDegree[degree] <= limit && residual > kResidualGoal) {
-            residual = FitPolynomial(&work, degree);
+            residual = FitPolynomial(work, degree);
             ++degree;
         }
     }
-    result.x = work.CoefX[0];
-    result.y = work.CoefY[0];
-    result.size = work.CoefSize[0];
-    if (entry[centre].state == kPointInvalid) entry[centre] = result;
+}
 
-    // A finger held still is reported exactly where it was, so that it does not shimmer.
+// A finger held still: the points around the centre stay in a tiny box and barely drift.
+bool HeldStill(const TRACK_POINT* entry, std::int32_t centre) {
     int valid = 0;
     double minX = 1.0, minY = 1.0, maxX = 0.0, maxY = 0.0;
     double sumT = 0.0, sumX = 0.0, sumY = 0.0, sumTT = 0.0, sumTX = 0.0, sumTY = 0.0;
@@ -323,18 +314,53 @@ void FilterTrack(TRACK_POINT* point, TRACK_POINT* reference, double fitStep, HIS
     }
     const double q = sumT * sumT - sumTT;
     // q is 0 only for windows of fewer than three points, which never freeze.
-    if (valid > 2 && q != 0.0) {
-        const double slopeX = (sumT * sumX - sumTX) / q;
-        const double slopeY = (sumT * sumY - sumTY) / q;
-        const double boxX = maxX - minX;
-        const double boxY = maxY - minY;
-        if (boxX * boxX + boxY * boxY < kStillBox && slopeX * slopeX + slopeY * slopeY < kStillDrift &&
-            previous.state == kPointMeasured) {
-            entry[centre] = previous;
-            result = previous;
-        }
+    if (valid <= 2 || q == 0.0) return false;
+    const double slopeX = (sumT * sumX - sumTX) / q;
+    const double slopeY = (sumT * sumY - sumTY) / q;
+    const double boxX = maxX - minX;
+    const double boxY = maxY - minY;
+    return boxX * boxX + boxY * boxY < kStillBox && slopeX * slopeX + slopeY * slopeY < kStillDrift;
+}
+
+}  // namespace
+
+void FilterTrack(TRACK_POINT* point, TRACK_POINT* reference, double fitStep, HISTORY_RING* ring) {
+    const TRACK_POINT unfitted = {0.0, 0.0, 0.0, 0.0, kPointInvalid};
+    const std::int32_t newest = ring->Newest;
+    if (!ValidNewest(newest)) {
+        *point = unfitted;
+        return;
+    }
+    TRACK_POINT* const entry = ring->Entry;
+    const std::int32_t centre = (newest + kRing - 2) % kRing;
+    // NaN takes the minimum too.
+    const double step = fitStep > kMinStep ? fitStep : kMinStep;
+
+    const int forward = RepairSizeJumps(entry, centre, newest, step);
+    FIT_WORK work{};
+    const int forwardOk = AccumulateNewer(entry, centre, newest, step, &work);
+    const int back = AccumulateOlder(entry, centre, newest, &work);
+    if (back + forwardOk < 2 || forwardOk == 0 || back + forward == 0) {
+        entry[centre].state = kPointInvalid;
+        *point = unfitted;
+        return;
     }
 
+    // Held points count towards the degree but add no sample; a degree never asks for
+    // more samples than were accumulated, so its normal matrix stays meaningful.
+    const std::int32_t counted = back + forwardOk;
+    const std::int32_t limit = counted < work.Count ? counted : work.Count;
+    // Only a centre connected to both newer points predicts the next position.
+    FitLowestDegree(&work, limit, forward == kNewerPoints + 1 ? reference : nullptr);
+    TRACK_POINT result = {work.CoefX[0], work.CoefY[0], work.CoefSize[0], 0.0, kPointMeasured};
+    if (entry[centre].state == kPointInvalid) entry[centre] = result;
+
+    // A finger held still is reported exactly where it was, so that it does not shimmer.
+    const TRACK_POINT& previous = entry[At(centre, -1)];
+    if (HeldStill(entry, centre) && previous.state == kPointMeasured) {
+        entry[centre] = previous;
+        result = previous;
+    }
     *point = result;
 }
 
