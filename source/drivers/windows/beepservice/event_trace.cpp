@@ -5,22 +5,27 @@
 namespace kav::beep {
 namespace {
 
+// Appends whole sequences at once; g++ 12 at -O3 misreads single-character appends as
+// overlapping copies.
 void AppendUtf8(std::string& out, char32_t code) {
+    char bytes[4];
+    std::size_t count = 0;
     if (code < 0x80) {
-        out += static_cast<char>(code);
+        bytes[count++] = static_cast<char>(code);
     } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        bytes[count++] = static_cast<char>(0xC0 | (code >> 6));
+        bytes[count++] = static_cast<char>(0x80 | (code & 0x3F));
     } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        bytes[count++] = static_cast<char>(0xE0 | (code >> 12));
+        bytes[count++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        bytes[count++] = static_cast<char>(0x80 | (code & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        bytes[count++] = static_cast<char>(0xF0 | (code >> 18));
+        bytes[count++] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        bytes[count++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        bytes[count++] = static_cast<char>(0x80 | (code & 0x3F));
     }
+    out.append(bytes, count);
 }
 
 std::string Hex(unsigned value, int digits) {
@@ -54,7 +59,10 @@ std::string DescribeRecord(const RawInputRecord& record) {
             break;
         case RawInputRecord::Type::Hid:
             line = "hid";
-            for (std::uint8_t byte : record.hidReport) line += " " + Hex(byte, 2);
+            for (std::uint8_t byte : record.hidReport) {
+                line.append(" ");
+                line.append(Hex(byte, 2));
+            }
             break;
         case RawInputRecord::Type::Other:
             line = "other";
