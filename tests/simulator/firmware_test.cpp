@@ -8,7 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "shared/device_commands.h"
 #include "shared/device_packet.h"
+#include "simulator/controller/optics.h"
 
 namespace firmware_test {
 
@@ -737,6 +739,46 @@ TEST_F(ControllerOnUsb, CommandsAndInputFromTwoThreads) {
     EXPECT_EQ(answered, kRounds) << "each reply pairs with its command";
     ASSERT_EQ(g_reads.transfers.size(), static_cast<size_t>(kRounds));
     for (int i = 0; i < kRounds; ++i) EXPECT_EQ(g_reads.transfers[i][6], i % 2 == 0 ? 0xFE : 0xFF);
+}
+
+// Every command of the protocol catalogue gets its reply, of the size its row takes: a get
+// as much as the accessor reads (exactly, for the exact rows), a set its result byte.
+TEST(Firmware, AnswersEveryCommandOfTheCatalogueWithItsRowsSize) {
+    namespace protocol = kav::protocol;
+    for (const protocol::Command& row : protocol::kCatalogue) {
+        SCOPED_TRACE(::testing::Message()
+                     << "command 0x" << std::hex << int{row.code} << " sub-code 0x" << int{row.SubCodeFor(0)});
+        Controller controller;
+        std::vector<std::uint8_t> request(row.requestSize, 0);
+        if (row.code == protocol::kSetUpgradeLinear.code) request[0] = protocol::kUpgradeRequest;
+        const DEVICE_PACKET reply = Transact(controller, row.type, row.code, row.SubCodeFor(0), request);
+        EXPECT_TRUE(protocol::IsReplyType(reply.type));
+        EXPECT_EQ(reply.command, row.code);
+        if (row.IsGet()) {
+            EXPECT_EQ(reply.length, row.replySize);
+        } else {
+            EXPECT_EQ(PayloadOf(reply), std::vector<std::uint8_t>{0});  // done
+        }
+    }
+}
+
+// The records the controller starts with describe its own optics, so that the driver
+// started on it maps touches where the fingers are.
+TEST(Firmware, DefaultRecordsAreThoseOfItsOptics) {
+    Controller controller;
+    const kav::sim::Geometry geometry = kav::sim::Geometry::From(controller.ScreenProperty());
+    const kav::SCREEN_PROPERTY expected = kav::sim::ScreenRecord(geometry);
+    const kav::SCREEN_PROPERTY screen = controller.ScreenProperty();
+    EXPECT_EQ(std::memcmp(&screen, &expected, sizeof screen), 0);
+    for (const bool cameraB : {false, true}) {
+        const kav::CAMERA_PROPERTIES record = kav::sim::CameraRecord(kav::sim::Lens::Nominal(cameraB), cameraB);
+        const kav::CAMERA_PROPERTIES stored = controller.CameraProperties(cameraB ? 1 : 0);
+        EXPECT_EQ(std::memcmp(&stored, &record, sizeof record), 0) << "camera " << cameraB;
+    }
+    // A product serial number whose fields are all in range.
+    const std::vector<std::uint8_t> serial = controller.Block(kav::protocol::kGetProductSn.code, 0);
+    ASSERT_EQ(serial.size(), 20u);
+    EXPECT_TRUE(serial[0] >= 'A' && serial[0] <= 'Z' && serial[1] <= 99 && serial[6] <= 9);
 }
 
 }  // namespace firmware_test

@@ -1,61 +1,80 @@
 #include "firmware.h"
 
+#include "optics.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace kav::sim {
 namespace {
 
+namespace protocol = ::kav::protocol;
+
 constexpr std::uint8_t kVendorOut = 0x40;  // host to device, vendor, device
 constexpr std::uint8_t kVendorIn = 0xC0;   // device to host, vendor, device
 constexpr std::uint8_t kInputType = 0x01;
 constexpr std::size_t kMaxInterruptTransfer = kUsbTransferSize;
-constexpr std::size_t kImageChunk = 32;
+constexpr std::size_t kImageChunk = protocol::kImageChunkSize;
 constexpr std::size_t kLineBytes = 640;
 
-// A stored block: the get and set commands that address it, its sub-codes, the bytes a
-// get returns and the bytes a set must carry.
+// A stored block: the catalogue's get row, its set row (none: read-only) and the sub-codes
+// this controller keeps it under. A get returns the get row's size; a set must carry the
+// set row's.
 struct BlockKind {
-    std::uint8_t get;
-    std::uint8_t set;  // 0: read-only
-    std::uint8_t size;
-    std::uint8_t setSize;
+    const protocol::Command* get;
+    const protocol::Command* set;
     std::uint8_t subCount;
     std::uint8_t subCodes[2];
+
+    std::uint8_t Size() const { return get->replySize; }
+    std::uint8_t SetSize() const { return set->requestSize; }
 };
 
 const BlockKind kBlocks[] = {
-    {0x10, 0x11, 58, 58, 2, {0, 1}},  // camera properties
-    {0x14, 0x15, 58, 58, 2, {0, 1}},  // calibration, x and y
-    {0x18, 0x19, 58, 58, 1, {0}},     // encryption key
-    {0x1A, 0x1B, 58, 58, 1, {0}},     // toolbar parameters
-    {0x20, 0x21, 58, 58, 2, {0, 1}},  // image-capture configuration, per camera
-    {0x22, 0x23, 8, 6, 2, {0, 1}},    // camera parameters: six settable, two status bytes
-    {0x24, 0x25, 1, 1, 2, {0, 1}},    // linear camera parameter
-    {0x26, 0x27, 16, 16, 2, {0, 1}},  // camera serial numbers
-    {0x29, 0x2A, 58, 58, 1, {0x80}},  // infrared calibration z
-    {0x2B, 0x2C, 58, 58, 1, {0x80}},  // infrared calibration y
-    {0x2D, 0x2E, 58, 58, 1, {0x80}},  // infrared calibration x
-    {0x30, 0x31, 58, 58, 2, {0, 1}},  // screen property, device configuration
-    {0x32, 0, 4, 0, 2, {0, 1}},       // product version
-    {0x34, 0x35, 20, 20, 1, {0}},     // product serial number
-    {0x36, 0x37, 20, 20, 2, {0, 1}},  // board serial numbers
-    {0x3A, 0, 2, 0, 2, {0, 1}},       // product type
-    {0x3C, 0, 4, 0, 2, {0, 1}},       // image-collector version
-    {0x40, 0, 7, 0, 1, {0x0F}},       // stylus status
-    {0x42, 0, 6, 0, 1, {0x0F}},       // stylus version
+    {&protocol::kGetCameraPropertys, &protocol::kSetCameraPropertys, 2, {0, 1}},
+    {&protocol::kGetCalibParams, &protocol::kSetCalibParams, 2, {protocol::kSubCalibX, protocol::kSubCalibY}},
+    {&protocol::kGetEncryptKey, &protocol::kSetEncryptKey, 1, {protocol::kSubEncryptKey}},
+    {&protocol::kGetToolbarParams, &protocol::kSetToolbarParams, 1, {protocol::kSubToolbar}},
+    {&protocol::kGetImgCConfig, &protocol::kSetImgCConfig, 2, {0, 1}},      // per camera
+    {&protocol::kGetCameraParams, &protocol::kSetCameraParams, 2, {0, 1}},  // six settable, two status bytes
+    {&protocol::kGetCameraParamsLinear, &protocol::kSetCameraParamsLinear, 2, {0, 1}},
+    {&protocol::kGetCameraSn, &protocol::kSetCameraSn, 2, {0, 1}},
+    {&protocol::kGetCalibParamsZInfrared, &protocol::kSetCalibParamsZInfrared, 1, {protocol::kSubInfrared}},
+    {&protocol::kGetCalibParamsYInfrared, &protocol::kSetCalibParamsYInfrared, 1, {protocol::kSubInfrared}},
+    {&protocol::kGetCalibParamsXInfrared, &protocol::kSetCalibParamsXInfrared, 1, {protocol::kSubInfrared}},
+    {&protocol::kGetScreenProperty,
+     &protocol::kSetScreenProperty,
+     2,
+     {protocol::kSubScreenProperty, protocol::kSubDeviceConfig}},
+    {&protocol::kGetProductVersion, nullptr, 2, {0, 1}},
+    {&protocol::kGetProductSn, &protocol::kSetProductSn, 1, {protocol::kSubProductSn}},
+    {&protocol::kGetBoardSn, &protocol::kSetBoardSn, 2, {0, 1}},
+    {&protocol::kGetProductType, nullptr, 2, {0, 1}},
+    {&protocol::kGetImageCVersion, nullptr, 2, {0, 1}},
+    {&protocol::kGetStylusStatus, nullptr, 1, {protocol::kSubStylus}},
+    {&protocol::kGetStylusVersion, nullptr, 1, {protocol::kSubStylus}},
 };
 
 const BlockKind* FindByGet(std::uint8_t command) {
     for (const BlockKind& kind : kBlocks)
-        if (kind.get == command) return &kind;
+        if (kind.get->code == command) return &kind;
     return nullptr;
 }
 
 const BlockKind* FindBySet(std::uint8_t command) {
     for (const BlockKind& kind : kBlocks)
-        if (kind.set != 0 && kind.set == command) return &kind;
+        if (kind.set != nullptr && kind.set->code == command) return &kind;
     return nullptr;
+}
+
+// The queries that address a camera's image: sub-code 0 or 1.
+bool IsImageQuery(std::uint8_t command) {
+    for (const protocol::Command* row :
+         {&protocol::kGetImageBlockCount, &protocol::kGetImageSize, &protocol::kGetImageBlock,
+          &protocol::kGetImageStartRow, &protocol::kGetImageLineTop, &protocol::kGetImageLineData,
+          &protocol::kGetImageLineReference})
+        if (row->code == command) return true;
+    return false;
 }
 
 bool HasSubCode(const BlockKind& kind, std::uint8_t subCode) {
@@ -78,32 +97,10 @@ std::uint16_t GetU16(const DEVICE_PACKET& packet) {
     return static_cast<std::uint16_t>(packet.payload[0] | (packet.payload[1] << 8));
 }
 
-// Records of a 400 x 300 mm screen with its cameras 20 mm outside the top corners, a
-// nominal lens and an identity calibration.
-CAMERA_PROPERTIES DefaultCamera() {
-    CAMERA_PROPERTIES camera{};
-    camera.Flags = 0;
-    camera.WindowStart = 0;
-    camera.WindowEnd = 640;
-    camera.P[1] = 1.15f;
-    camera.Offset = 0.0f;
-    camera.Scale = 1.0f;
-    return camera;
-}
-
-SCREEN_PROPERTY DefaultScreen() {
-    SCREEN_PROPERTY screen{};
-    screen.Width = 400;
-    screen.Height = 300;
-    screen.NewContactDivisor = 100;
-    screen.NewContactNumerator = 15000;
-    screen.BaselineY = -20;
-    screen.CameraAX = -20;
-    screen.CameraBX = 20;
-    screen.VelocityRefCount = 5;
-    screen.VelocityWeight = 0.2f;
-    return screen;
-}
+// Records of the optics' nominal screen: 400 x 300 mm with its cameras 20 mm outside the
+// top corners, nominal lenses that the camera records describe, and an identity
+// calibration.
+constexpr Geometry kNominalGeometry{400, 300, -20, 20, -20};
 
 DEVICE_CONFIG DefaultDeviceConfig() {
     DEVICE_CONFIG config{};
@@ -116,6 +113,15 @@ DEVICE_CALIB_PARAS IdentityCalibration(bool y) {
     DEVICE_CALIB_PARAS calib{};
     calib.Coef[y ? 7 : 8] = 1.0f;  // y term of y, x term of x
     return calib;
+}
+
+// A product serial number whose every field is in range: it prints as
+// TARNEVO-K26A31T-S1C-12-1107-0000001.
+std::vector<std::uint8_t> ProductSerialNumber() {
+    std::vector<std::uint8_t> record(protocol::kSerialNumberSize, 0);
+    const std::uint8_t fields[] = {'K', 26, 'A', 31, 'T', 'S', 1, 'C', 12, 0, 0, 11, 7, 1, 0, 0, 0};
+    std::copy(std::begin(fields), std::end(fields), record.begin());
+    return record;
 }
 
 std::vector<std::uint8_t> Text(const char* text, std::size_t size) {
@@ -144,21 +150,26 @@ Controller::Controller(std::uint16_t productId) {
 
     for (const BlockKind& kind : kBlocks)
         for (std::uint8_t i = 0; i < kind.subCount; ++i)
-            blocks_[{kind.get, kind.subCodes[i]}] = std::vector<std::uint8_t>(kind.size, 0);
-    blocks_[{0x10, 0}] = BytesOf(DefaultCamera());
-    blocks_[{0x10, 1}] = BytesOf(DefaultCamera());
-    blocks_[{0x30, 0}] = BytesOf(DefaultScreen());
-    blocks_[{0x30, 1}] = BytesOf(DefaultDeviceConfig());
-    blocks_[{0x14, 0}] = BytesOf(IdentityCalibration(false));
-    blocks_[{0x14, 1}] = BytesOf(IdentityCalibration(true));
-    blocks_[{0x32, 0}] = {0x01, 0x05, 0x07, 0x0A};  // 5.01.1007
-    blocks_[{0x34, 0}] = Text("KAV0A31000001", 20);
-    blocks_[{0x36, 0}] = Text("BRD-000001", 20);
-    blocks_[{0x26, 0}] = Text("CAM-A-0001", 16);
-    blocks_[{0x26, 1}] = Text("CAM-B-0001", 16);
-    blocks_[{0x3A, 0}] = {static_cast<std::uint8_t>(productId & 0xFF), static_cast<std::uint8_t>(productId >> 8)};
-    blocks_[{0x3C, 0}] = {0x00, 0x01, 0x00, 0x00};
-    for (std::uint8_t sub : {0, 1, 0x80}) modes_[sub] = 0;
+            blocks_[{kind.get->code, kind.subCodes[i]}] = std::vector<std::uint8_t>(kind.Size(), 0);
+    const std::uint8_t camera = protocol::kGetCameraPropertys.code;
+    const std::uint8_t screen = protocol::kGetScreenProperty.code;
+    const std::uint8_t calibration = protocol::kGetCalibParams.code;
+    blocks_[{camera, 0}] = BytesOf(CameraRecord(Lens::Nominal(false), false));
+    blocks_[{camera, 1}] = BytesOf(CameraRecord(Lens::Nominal(true), true));
+    blocks_[{screen, protocol::kSubScreenProperty}] = BytesOf(ScreenRecord(kNominalGeometry));
+    blocks_[{screen, protocol::kSubDeviceConfig}] = BytesOf(DefaultDeviceConfig());
+    blocks_[{calibration, protocol::kSubCalibX}] = BytesOf(IdentityCalibration(false));
+    blocks_[{calibration, protocol::kSubCalibY}] = BytesOf(IdentityCalibration(true));
+    blocks_[{protocol::kGetProductVersion.code, 0}] = {0x01, 0x05, 0x07, 0x0A};  // 5.01.1007
+    blocks_[{protocol::kGetProductSn.code, protocol::kSubProductSn}] = ProductSerialNumber();
+    blocks_[{protocol::kGetBoardSn.code, 0}] = Text("BRD-000001", protocol::kSerialNumberSize);
+    blocks_[{protocol::kGetCameraSn.code, 0}] = Text("CAM-A-0001", protocol::kCameraSnSize);
+    blocks_[{protocol::kGetCameraSn.code, 1}] = Text("CAM-B-0001", protocol::kCameraSnSize);
+    blocks_[{protocol::kGetProductType.code, 0}] = {static_cast<std::uint8_t>(productId & 0xFF),
+                                                    static_cast<std::uint8_t>(productId >> 8)};
+    blocks_[{protocol::kGetImageCVersion.code, 0}] = {0x00, 0x01, 0x00, 0x00};
+    for (const std::uint8_t unit : protocol::kBracketSubCodes) modes_[unit] = protocol::kAccessOff;
+    modes_[protocol::kSingleSwitchSubCode] = protocol::kAccessOff;
 
     // A recognisable image per camera: 640 x 8, each byte a function of its place.
     for (std::uint8_t camera = 0; camera < 2; ++camera) {
@@ -168,7 +179,8 @@ Controller::Controller(std::uint16_t productId) {
         image.pixels.resize(std::size_t{image.width} * image.height);
         for (std::size_t i = 0; i < image.pixels.size(); ++i)
             image.pixels[i] = static_cast<std::uint8_t>((i * 7 + camera * 101) & 0xFF);
-        for (std::uint8_t command : {0x64, 0x66, 0x68}) {
+        for (const std::uint8_t command : {protocol::kGetImageLineTop.code, protocol::kGetImageLineData.code,
+                                           protocol::kGetImageLineReference.code}) {
             std::vector<std::uint8_t> line(kLineBytes);
             for (std::size_t i = 0; i < line.size(); ++i)
                 line[i] = static_cast<std::uint8_t>((i + command + camera * 3) & 0xFF);
@@ -298,30 +310,29 @@ std::vector<std::uint8_t> Controller::Query(const DEVICE_PACKET& request, bool* 
         auto it = blocks_.find({c, s});
         return it == blocks_.end() ? std::vector<std::uint8_t>{} : it->second;
     }
-    if (c == 0x70) {
+    if (c == protocol::kGetMode.code) {
         auto it = modes_.find(s);
         return it == modes_.end() ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>{it->second};
     }
-    if (s > 1 && (c == 0x50 || c == 0x52 || c == 0x60 || c == 0x62 || c == 0x64 || c == 0x66 || c == 0x68))
-        return {};  // no such camera
+    if (s > 1 && IsImageQuery(c)) return {};  // no such camera
     const Image* image = s <= 1 ? &images_[s] : nullptr;
     std::vector<std::uint8_t> out;
     switch (c) {
-        case 0x50: {
+        case protocol::kGetImageBlockCount.code: {
             const size_t blocks = (image->pixels.size() + kImageChunk - 1) / kImageChunk;
             PutU16(out, static_cast<std::uint16_t>(std::min<size_t>(blocks, 0xFFFF)));
             return out;
         }
-        case 0x52:
+        case protocol::kGetImageSize.code:
             PutU16(out, image->width);
             PutU16(out, image->height);
             return out;
-        case 0x62:
+        case protocol::kGetImageStartRow.code:
             PutU16(out, image->startRow);
             return out;
-        case 0x60: {
+        case protocol::kGetImageBlock.code: {
             // A block past the image has no data: an empty reply.
-            if (request.length < 2) return {};
+            if (request.length < protocol::kGetImageBlock.requestSize) return {};
             const size_t offset = std::size_t{GetU16(request)} * kImageChunk;
             if (offset >= image->pixels.size()) return {};
             out.assign(kImageChunk, 0);
@@ -329,10 +340,10 @@ std::vector<std::uint8_t> Controller::Query(const DEVICE_PACKET& request, bool* 
             std::copy_n(image->pixels.begin() + static_cast<std::ptrdiff_t>(offset), n, out.begin());
             return out;
         }
-        case 0x64:
-        case 0x66:
-        case 0x68: {
-            if (request.length < 1) return {};
+        case protocol::kGetImageLineTop.code:
+        case protocol::kGetImageLineData.code:
+        case protocol::kGetImageLineReference.code: {
+            if (request.length < protocol::kGetImageLineTop.requestSize) return {};
             const std::vector<std::uint8_t>& line = image->lines.at(c);
             const size_t offset = std::size_t{request.payload[0]} * kImageChunk;
             if (offset >= line.size()) return {};
@@ -353,27 +364,28 @@ std::optional<SetResult> Controller::Set(const DEVICE_PACKET& request) {
     const std::span<const std::uint8_t> payload(request.payload, request.length);
     if (const BlockKind* kind = FindBySet(c); kind != nullptr) {
         if (!HasSubCode(*kind, s)) return SetResult::UnknownSubCode;
-        if (payload.size() != kind->setSize) return SetResult::BadLength;
-        std::vector<std::uint8_t>& block = blocks_[{kind->get, s}];
+        if (payload.size() != kind->SetSize()) return SetResult::BadLength;
+        std::vector<std::uint8_t>& block = blocks_[{kind->get->code, s}];
         std::copy(payload.begin(), payload.end(), block.begin());
         return SetResult::Done;
     }
     auto needs = [&](size_t n) { return payload.size() == n; };
     switch (c) {
-        case 0x71:
+        case protocol::kSetMode.code:
             if (modes_.find(s) == modes_.end()) return SetResult::UnknownSubCode;
             if (!needs(1)) return SetResult::BadLength;
             modes_[s] = payload[0];
             return SetResult::Done;
-        case 0x75:
+        case protocol::kSetUpgradeLinear.code:
             if (!needs(1)) return SetResult::BadLength;
-            upgrade_ = payload[0] == 0x55;
+            upgrade_ = payload[0] == protocol::kUpgradeRequest;
             return SetResult::Done;
-        case 0x53:
-        case 0x61:
+        case protocol::kSetImageCollectStartRow.code:
+        case protocol::kSetImageStartRow.code:
             if (s > 1) return SetResult::UnknownSubCode;
             if (!needs(2)) return SetResult::BadLength;
-            (c == 0x53 ? images_[s].collectStartRow : images_[s].startRow) = GetU16(request);
+            (c == protocol::kSetImageCollectStartRow.code ? images_[s].collectStartRow : images_[s].startRow) =
+                GetU16(request);
             return SetResult::Done;
         default:
             return std::nullopt;
@@ -387,7 +399,7 @@ void Controller::Answer(const DEVICE_PACKET& request, std::span<const std::uint8
     std::uint8_t subCode = request.subCode;
     if (fault == ReplyFault::OtherCommand) command ^= 0x80;
     if (fault == ReplyFault::OtherSubCode) subCode ^= 0x01;
-    const std::uint8_t type = static_cast<std::uint8_t>(kReplyTypeNibble | (request.type & 0x0F));
+    const std::uint8_t type = static_cast<std::uint8_t>(protocol::kReplyTypeNibble | (request.type & 0x0F));
     std::vector<std::uint8_t> frame(kFeatureReportSize, 0);
     const size_t n = std::min(payload.size(), kMaxPacketPayload);
     const size_t length = BuildFramedPacket(type, command, subCode, payload.data(), n, frame.data());
@@ -459,34 +471,34 @@ void Controller::StoreRecord(std::uint8_t command, std::uint8_t subCode, const R
 }
 
 CAMERA_PROPERTIES Controller::CameraProperties(std::uint8_t camera) const {
-    return RecordOf<CAMERA_PROPERTIES>(0x10, camera & 1);
+    return RecordOf<CAMERA_PROPERTIES>(protocol::kGetCameraPropertys.code, camera & 1);
 }
 void Controller::SetCameraProperties(std::uint8_t camera, const CAMERA_PROPERTIES& record) {
-    StoreRecord(0x10, camera & 1, record);
+    StoreRecord(protocol::kGetCameraPropertys.code, camera & 1, record);
 }
 SCREEN_PROPERTY Controller::ScreenProperty() const {
-    return RecordOf<SCREEN_PROPERTY>(0x30, 0);
+    return RecordOf<SCREEN_PROPERTY>(protocol::kGetScreenProperty.code, protocol::kSubScreenProperty);
 }
 void Controller::SetScreenProperty(const SCREEN_PROPERTY& record) {
-    StoreRecord(0x30, 0, record);
+    StoreRecord(protocol::kGetScreenProperty.code, protocol::kSubScreenProperty, record);
 }
 DEVICE_CONFIG Controller::DeviceConfig() const {
-    return RecordOf<DEVICE_CONFIG>(0x30, 1);
+    return RecordOf<DEVICE_CONFIG>(protocol::kGetDeviceConfig.code, protocol::kSubDeviceConfig);
 }
 void Controller::SetDeviceConfig(const DEVICE_CONFIG& record) {
-    StoreRecord(0x30, 1, record);
+    StoreRecord(protocol::kGetDeviceConfig.code, protocol::kSubDeviceConfig, record);
 }
 DEVICE_CALIB_PARAS Controller::CalibParams(std::uint8_t axis) const {
-    return RecordOf<DEVICE_CALIB_PARAS>(0x14, axis & 1);
+    return RecordOf<DEVICE_CALIB_PARAS>(protocol::kGetCalibParams.code, axis & 1);
 }
 void Controller::SetCalibParams(std::uint8_t axis, const DEVICE_CALIB_PARAS& record) {
-    StoreRecord(0x14, axis & 1, record);
+    StoreRecord(protocol::kGetCalibParams.code, axis & 1, record);
 }
 TOOLBAR_PARAMS Controller::ToolbarParams() const {
-    return RecordOf<TOOLBAR_PARAMS>(0x1A, 0);
+    return RecordOf<TOOLBAR_PARAMS>(protocol::kGetToolbarParams.code, protocol::kSubToolbar);
 }
 void Controller::SetToolbarParams(const TOOLBAR_PARAMS& record) {
-    StoreRecord(0x1A, 0, record);
+    StoreRecord(protocol::kGetToolbarParams.code, protocol::kSubToolbar, record);
 }
 
 std::uint8_t Controller::Mode(std::uint8_t subCode) const {

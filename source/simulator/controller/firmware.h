@@ -20,17 +20,18 @@
 #include <vector>
 
 #include "kavusb/kmdf/usermode/kmdf_sim.h"
+#include "shared/device_commands.h"
 #include "shared/device_packet.h"
 #include "shared/device_records.h"
 
 namespace kav::sim {
 
-constexpr std::uint16_t kVendorId = 0x4B1D;
-constexpr std::uint16_t kProductPacket = 0x0A31;  // camera-line packets
-constexpr std::uint16_t kProductImage = 0x0A41;   // raw image lines
-constexpr std::uint16_t kProductStylus = 0x0A07;  // packets, one-switch calibration bracket
+constexpr std::uint16_t kVendorId = protocol::kVendorId;
+constexpr std::uint16_t kProductPacket = protocol::kProductPacket;  // camera-line packets
+constexpr std::uint16_t kProductImage = protocol::kProductImage;    // raw image lines
+constexpr std::uint16_t kProductStylus = protocol::kProductStylus;  // packets, one-switch calibration bracket
 
-constexpr std::uint8_t kReplyTypeNibble = 0x10;
+constexpr std::uint8_t kReplyTypeNibble = protocol::kReplyTypeNibble;
 constexpr std::size_t kReplyQueueDepth = 16;        // older replies are lost beyond it
 constexpr std::size_t kInterruptQueueDepth = 4096;  // transfers waiting for the host
 

@@ -7,6 +7,7 @@
 #include "kavusb/pipeline/driver_context.h"
 #include "kavusb/pipeline/packet_entry.h"
 #include "pipeline_start.h"
+#include "shared/device_commands.h"
 #include "shared/device_packet.h"
 
 namespace kav {
@@ -22,7 +23,7 @@ void Delay(LONGLONG interval100ns) {
 }
 
 bool ReplyAccepted(const UCHAR* reply, const UCHAR* packet) {
-    return reply[0] == kPacketStart && reply[4] == packet[4] && (reply[1] & 0xF0) == 0x10;
+    return reply[0] == kPacketStart && reply[4] == packet[4] && protocol::IsReplyType(reply[1]);
 }
 
 struct ConfigurationRow {
@@ -53,20 +54,28 @@ void* Calib1(DEVICE_CONTEXT* c) {
 
 // The access bracket around the record queries switches both sub-units on and off.
 const ConfigurationRow kConfigurationRows[] = {
-    {0x01, 0x71, 0x00, true, 0x01, nullptr, 0, nullptr},
-    {0x01, 0x71, 0x01, true, 0x01, nullptr, 0, nullptr},
-    {0x02, 0x10, 0x00, false, 0, Camera0, KAV_EVENT_COMMAND_FAILED, u"读取主摄像头参数失败."},
-    {0x02, 0x10, 0x01, false, 0, Camera1, KAV_EVENT_COMMAND_FAILED, u"读取辅摄像头参数失败."},
-    {0x02, 0x30, 0x00, false, 0, RecordOf<SCREEN_PROPERTY, &DEVICE_CONTEXT::ScreenProperty>, KAV_EVENT_COMMAND_FAILED,
-     u"读取屏幕参数失败."},
-    {0x02, 0x30, 0x01, false, 0, RecordOf<DEVICE_CONFIG, &DEVICE_CONTEXT::DeviceConfig>, KAV_EVENT_COMMAND_FAILED,
-     u"读取设备配置参数失败."},
-    {0x02, 0x14, 0x00, false, 0, Calib0, KAV_EVENT_COMMAND_FAILED, u"读取X校准参数失败."},
-    {0x02, 0x14, 0x01, false, 0, Calib1, KAV_EVENT_CALIBRATION_Y_FAILED, u"读取Y校准参数失败."},
-    {0x02, 0x1A, 0x00, false, 0, RecordOf<TOOLBAR_PARAMS, &DEVICE_CONTEXT::ToolbarParams>, KAV_EVENT_COMMAND_FAILED,
-     u"读取按键配置信息失败."},
-    {0x01, 0x71, 0x00, true, 0x00, nullptr, 0, nullptr},
-    {0x01, 0x71, 0x01, true, 0x00, nullptr, 0, nullptr},
+    {protocol::kTypeSet, protocol::kSetMode.code, protocol::kBracketSubCodes[0], true, protocol::kAccessOn, nullptr, 0,
+     nullptr},
+    {protocol::kTypeSet, protocol::kSetMode.code, protocol::kBracketSubCodes[1], true, protocol::kAccessOn, nullptr, 0,
+     nullptr},
+    {protocol::kTypeGet, protocol::kGetCameraPropertys.code, 0x00, false, 0, Camera0, KAV_EVENT_COMMAND_FAILED,
+     u"读取主摄像头参数失败."},
+    {protocol::kTypeGet, protocol::kGetCameraPropertys.code, 0x01, false, 0, Camera1, KAV_EVENT_COMMAND_FAILED,
+     u"读取辅摄像头参数失败."},
+    {protocol::kTypeGet, protocol::kGetScreenProperty.code, protocol::kSubScreenProperty, false, 0,
+     RecordOf<SCREEN_PROPERTY, &DEVICE_CONTEXT::ScreenProperty>, KAV_EVENT_COMMAND_FAILED, u"读取屏幕参数失败."},
+    {protocol::kTypeGet, protocol::kGetDeviceConfig.code, protocol::kSubDeviceConfig, false, 0,
+     RecordOf<DEVICE_CONFIG, &DEVICE_CONTEXT::DeviceConfig>, KAV_EVENT_COMMAND_FAILED, u"读取设备配置参数失败."},
+    {protocol::kTypeGet, protocol::kGetCalibParams.code, protocol::kSubCalibX, false, 0, Calib0,
+     KAV_EVENT_COMMAND_FAILED, u"读取X校准参数失败."},
+    {protocol::kTypeGet, protocol::kGetCalibParams.code, protocol::kSubCalibY, false, 0, Calib1,
+     KAV_EVENT_CALIBRATION_Y_FAILED, u"读取Y校准参数失败."},
+    {protocol::kTypeGet, protocol::kGetToolbarParams.code, protocol::kSubToolbar, false, 0,
+     RecordOf<TOOLBAR_PARAMS, &DEVICE_CONTEXT::ToolbarParams>, KAV_EVENT_COMMAND_FAILED, u"读取按键配置信息失败."},
+    {protocol::kTypeSet, protocol::kSetMode.code, protocol::kBracketSubCodes[0], true, protocol::kAccessOff, nullptr, 0,
+     nullptr},
+    {protocol::kTypeSet, protocol::kSetMode.code, protocol::kBracketSubCodes[1], true, protocol::kAccessOff, nullptr, 0,
+     nullptr},
 };
 
 constexpr PCWSTR kStartFailure =

@@ -7,6 +7,7 @@
 #include "kavusb/pipeline/output_stage.h"
 #include "kavusb/pipeline/regions.h"
 #include "parameters.h"
+#include "shared/device_commands.h"
 #include "shared/driver_request.h"
 #include "shared/hid_reports.h"
 #include "shared/work_modes.h"
@@ -17,12 +18,12 @@ namespace {
 constexpr ULONG kSendTimeoutMs = 2000;
 constexpr size_t kRecordOffset = 5;  // payload of a framed packet in a command report
 
-constexpr UCHAR kCommandSetCamera = 0x11;
-constexpr UCHAR kCommandSetCalibration = 0x15;
-constexpr UCHAR kCommandSetToolbar = 0x1B;
-constexpr UCHAR kCommandSetScreen = 0x31;
-constexpr UCHAR kCommandGetCamera = 0x10;
-constexpr UCHAR kCommandGetScreen = 0x30;
+constexpr UCHAR kCommandSetCamera = protocol::kSetCameraPropertys.code;
+constexpr UCHAR kCommandSetCalibration = protocol::kSetCalibParams.code;
+constexpr UCHAR kCommandSetToolbar = protocol::kSetToolbarParams.code;
+constexpr UCHAR kCommandSetScreen = protocol::kSetScreenProperty.code;
+constexpr UCHAR kCommandGetCamera = protocol::kGetCameraPropertys.code;
+constexpr UCHAR kCommandGetScreen = protocol::kGetScreenProperty.code;
 
 // The HID class's transfer packet, from the request's user buffer.
 HID_XFER_PACKET* TransferPacket(WDFREQUEST request) {
