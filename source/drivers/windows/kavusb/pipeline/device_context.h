@@ -155,42 +155,55 @@ struct SAMPLE_HISTORY {
 };
 static_assert(sizeof(SAMPLE_HISTORY) == 4 * 13 + 4);
 
+// Each field names what guards it. "start": written by device add or prepare hardware,
+// which the framework serialises before D0 entry starts the reader; only read afterwards.
+// "SpinLock": read and written under SpinLock, which packet processing holds for a whole
+// transfer and the feature relay takes to replace what the pipeline reads. "start, then
+// SpinLock": both. Coordinates are logical units (0..32767) unless a field says otherwise.
 struct DEVICE_CONTEXT {
-    WDFUSBDEVICE UsbDevice;
-    WDFUSBINTERFACE UsbInterface;
-    WDFUSBPIPE InterruptPipe;
-    USB_DEVICE_DESCRIPTOR DeviceDescriptor;
-    WDFQUEUE ReadQueue;
-    WDFREQUEST CurrentRequest;
-    WDFSPINLOCK SpinLock;
-    std::uint8_t RegionCount;
-    TOUCH_REPORT LastTouchReport;
-    std::uint8_t HalfFrame[kUsbTransferSize];
-    MOUSE_REPORT LastMouseReport;
-    TOUCH_POINT PrevOutputPoint[2];
-    TOUCH_POINT JamHoldPoint;
-    TOUCH_POINT PrevContact2;
-    std::uint8_t HalfFramePending;
+    // The USB side (start).
+    WDFUSBDEVICE UsbDevice;                  // the USB target, kept over a restart
+    WDFUSBINTERFACE UsbInterface;            // the configured single interface
+    WDFUSBPIPE InterruptPipe;                // pipe 0, which the continuous reader reads
+    USB_DEVICE_DESCRIPTOR DeviceDescriptor;  // as reported; idProduct tells an image device
+    // The HID side.
+    WDFQUEUE ReadQueue;                        // start: the HID class's pending reads, one per report
+    WDFREQUEST CurrentRequest;                 // SpinLock: the read being filled, nullptr between reports
+    WDFSPINLOCK SpinLock;                      // start: see above
+    std::uint8_t RegionCount;                  // SpinLock: mapping regions in use, 0..4 (0 reads as 1)
+    TOUCH_REPORT LastTouchReport;              // SpinLock: the last one sent; contact IDs set at start
+    std::uint8_t HalfFrame[kUsbTransferSize];  // SpinLock: a sub-code 0 line packet
+    MOUSE_REPORT LastMouseReport;              // SpinLock: the last one sent
+    TOUCH_POINT PrevOutputPoint[2];            // SpinLock: as last reported, for a lift
+    TOUCH_POINT JamHoldPoint;                  // SpinLock: contact 1 after anti-jamming
+    TOUCH_POINT PrevContact2;                  // SpinLock: last frame's contact 2
+    std::uint8_t HalfFramePending;             // SpinLock: 1 while HalfFrame waits for sub-code 1
+    // start: bits 0-1 of CameraProperties[0] byte 0. Non-zero: camera A is the sub-code 0
+    // line and record 0; zero: the sub-code 1 line and record 1.
     std::uint8_t SwapCameras;
+    // SpinLock for writers: kWorkMode* (work_modes.h). One byte: a lone reader needs no lock.
     std::uint8_t WorkMode;
-    TRIANGULATION Triangulation;
-    BACKGROUND_STATE Background[2];
-    std::uint8_t ImageLine[2][kLinePixels];
-    SCREEN_PROPERTY ScreenProperty;
-    CAMERA_PROPERTIES CameraProperties[2];
-    TOOLBAR_PARAMS ToolbarParams;
-    DEVICE_CALIB_PARAS CalibParams[2];
-    MAP_REGION Region[kMaxRegions];
-    DEVICE_CONFIG DeviceConfig;
-    TAP_STABILIZER TapStabilizer;
-    SAMPLE_HISTORY Contact2History;
-    SAMPLE_HISTORY SmoothHistory[2];
-    TOUCH_POINT OutputPoint[2];
-    TOUCH_POINT FrameOutput[2][kMaxSamplesPerFrame];
-    TOUCH_POINT SmoothOutput[2][kMaxSamplesPerFrame];
-    std::uint8_t ToolbarPrevTip;
-    // The driver's parameters as of the packet being processed: a configuration set
-    // takes effect from the next packet, never halfway through one.
+    // The pipeline (SpinLock).
+    TRIANGULATION Triangulation;             // lines, shadows, camera models, tracks
+    BACKGROUND_STATE Background[2];          // image devices: each camera's lit background
+    std::uint8_t ImageLine[2][kLinePixels];  // image devices: each camera's mask, as a line
+    // The controller's records (start, then SpinLock), bytes as the controller keeps them.
+    SCREEN_PROPERTY ScreenProperty;         // Width and Height in millimetres
+    CAMERA_PROPERTIES CameraProperties[2];  // sub-codes 0 and 1
+    TOOLBAR_PARAMS ToolbarParams;           // touch areas that send function keys
+    DEVICE_CALIB_PARAS CalibParams[2];      // X (sub-code 0) and Y (sub-code 1)
+    MAP_REGION Region[kMaxRegions];         // SpinLock: built from the records above
+    DEVICE_CONFIG DeviceConfig;             // region layout and bounds, millimetres
+    // The output stage (SpinLock).
+    TAP_STABILIZER TapStabilizer;                      // contact 1 from touch-down
+    SAMPLE_HISTORY Contact2History;                    // contact 2's last four samples
+    SAMPLE_HISTORY SmoothHistory[2];                   // the same for the Smoothness curve
+    TOUCH_POINT OutputPoint[2];                        // the sample being composed
+    TOUCH_POINT FrameOutput[2][kMaxSamplesPerFrame];   // the frame's samples
+    TOUCH_POINT SmoothOutput[2][kMaxSamplesPerFrame];  // one Smoothness curve's samples
+    std::uint8_t ToolbarPrevTip;                       // contact 1's Tip last frame
+    // SpinLock: the driver's parameters as of the packet being processed; a configuration
+    // set takes effect from the next packet, never halfway through one.
     DRIVER_CONFIG_SNAPSHOT DriverConfig;
 };
 
