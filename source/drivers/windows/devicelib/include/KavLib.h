@@ -317,9 +317,9 @@ unsigned char Set_Image_Collect_Start_Row(unsigned char transport, KAVLIB_HANDLE
 /* Pauses 3 s after success. */
 unsigned char Set_Image_Start_Row(unsigned char transport, KAVLIB_HANDLE device, unsigned char subCode,
                                   unsigned short row);
-/* One block (or 32-byte piece of a line) into destination, which holds 58 bytes; length
- * receives the reply's size. Whenever the exchange succeeds both are written, and the
- * call then returns 1 only for a 32-byte reply. */
+/* One 32-byte block (or piece of a line) into destination, which holds 32 bytes; length
+ * receives the reply's size. Whenever the exchange succeeds both are written (never more
+ * than 32 bytes of data), and the call then returns 1 only for a 32-byte reply. */
 unsigned char Get_Image_Block(unsigned char transport, KAVLIB_HANDLE device, unsigned char subCode,
                               unsigned short block, unsigned char* destination, KAVLIB_OUT(unsigned char) length);
 unsigned char Get_Image_Line_Top(unsigned char transport, KAVLIB_HANDLE device, unsigned char subCode,
@@ -356,7 +356,7 @@ unsigned char GetMode(KAVLIB_HANDLE device, unsigned char subCode, KAVLIB_OUT(un
 unsigned char SetMode(KAVLIB_HANDLE device, unsigned char subCode, unsigned char value);
 
 /* The product serial number as text: "TARNEVO-A10B20C-D5E-11-1213-1234567" (35 characters;
- * text holds 36) or, in the OEM form, without "TARNEVO-" (27 characters; text holds 28).
+ * text holds 36) or, in the OEM form, without "TARNEVO-" (27 characters; text holds 29).
  * Unlike every other function these return 0 on success and 1 on failure (no answer, or a
  * field out of range); on failure text and length are untouched. */
 unsigned char Nerio_GetProductSN(KAVLIB_HANDLE device, char* text, KAVLIB_OUT(int) length);
