@@ -227,10 +227,13 @@ TEST(RegistryStore, BadLinesNameTheFileTheLineAndTheFault) {
     }
 }
 
-// A path of `depth` names, each `nameLength` units long.
-std::u16string DeepPath(std::size_t depth, std::size_t nameLength, char16_t letter = u'k') {
+// A path of `depth` names of `nameLength` units, the first made of `first`.
+std::u16string DeepPath(std::size_t depth, std::size_t nameLength, char16_t first = u'k') {
     std::u16string path;
-    for (std::size_t level = 0; level < depth; ++level) path += u"\\" + std::u16string(nameLength, letter);
+    for (std::size_t level = 0; level < depth; ++level) {
+        path.push_back(u'\\');
+        path.append(nameLength, level == 0 ? first : u'k');
+    }
     return path;
 }
 
@@ -243,8 +246,8 @@ TEST(RegistryStore, KeyPathsAreBoundedInDepthAndLength) {
     const Case cases[] = {
         {"512 levels", DeepPath(512, 1), nullptr},
         {"513 levels", DeepPath(513, 1), "deeper than 512 levels"},
-        {"32767 units", DeepPath(127, 255) + u"\\" + std::u16string(254, u'k'), nullptr},
-        {"32768 units", DeepPath(127, 255) + u"\\" + std::u16string(255, u'k'), "longer than 32767 characters"},
+        {"32767 units", DeepPath(127, 255).append(u"\\").append(254, u'k'), nullptr},
+        {"32768 units", DeepPath(128, 255), "longer than 32767 characters"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -278,7 +281,7 @@ TEST(RegistryStore, TextsThatWouldCostFarMoreThanTheirSizeAreRefused) {
     // paths, so nine such lines go past the 16 M the loader allows.
     std::string text;
     for (char first = 'a'; first < 'a' + 9; ++first)
-        text += "[" + Narrow(u"\\" + std::u16string(255, static_cast<char16_t>(first)) + DeepPath(126, 255)) + "]\n";
+        text.append("[").append(Narrow(DeepPath(127, 255, static_cast<char16_t>(first)))).append("]\n");
     RegistryStore store;
     store.PutDword(u"\\Before", u"Kept", 5);
     try {
@@ -294,7 +297,7 @@ TEST(RegistryStore, TextsThatWouldCostFarMoreThanTheirSizeAreRefused) {
     text.erase(text.rfind('['));
     text += text;
     store.FromText(text);
-    EXPECT_TRUE(store.KeyExists(u"\\" + std::u16string(255, u'h')));
+    EXPECT_TRUE(store.KeyExists(DeepPath(1, 255, u'h')));
 
     const std::string huge(RegistryStore::kMaxTextSize + 1, ';');
     try {
