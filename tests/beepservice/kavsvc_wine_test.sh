@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# KavSvc.exe under Wine against the simulated screen service: no visible window; a tap
+# KavSvc.exe under Wine against the simulated screen service: no visible window; the About
+# box from the system menu's command, with its Simplified Chinese texts; a tap
 # beeps once with BeepMode 0 and twice with BeepMode 2; a settings change written through
 # the driver request report and announced with "BeepChanged" changes the next sound; a real
 # left click made with SendInput reaches the program's raw input and does not beep; a
@@ -56,6 +57,8 @@ if [ -n "$own_prefix" ]; then
 fi
 wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+# Windows without a display need the null driver, which a restarted server applies.
+wineserver -k >/dev/null 2>&1 || true
 wineserver -p </dev/null >/dev/null 2>&1 &
 wine "$probe" broadcast >/dev/null 2>&1 || true  # starts Wine's own services, detached from our pipes
 
@@ -90,6 +93,14 @@ if wine "$probe" window >"$work/window.txt" 2>&1; then
   pass "no visible window: $(cat "$work/window.txt")"
 else
   fail "the window shows: $(cat "$work/window.txt")"
+fi
+
+# The probe's text-mode output ends its lines with CRLF.
+if wine "$probe" about 2>&1 | tr -d '\r' >"$work/about.txt" &&
+  diff <(printf '%s\n' 'title 关于 KavSvc' 'text KavSvc，1.0 版' 'text 确定' closed) "$work/about.txt" >/dev/null; then
+  pass "the system menu's About command opens the About box, OK closes it"
+else
+  fail "About box: $(paste -sd, - <"$work/about.txt")"
 fi
 
 # change FIELD VALUE ...: through the driver request report, then "BeepChanged".

@@ -5,6 +5,8 @@
 //   kavsvc_probe click               a left click made with SendInput
 //   kavsvc_probe broadcast           broadcasts "BeepChanged", as the Settings dialog does
 //   kavsvc_probe close               asks KavSvc to end (WM_CLOSE)
+//   kavsvc_probe about               opens the About box through the system menu's command,
+//                                    prints its title and texts (UTF-8), and closes it with OK
 //   kavsvc_probe set NAME VALUE ...  writes driver configuration fields through the driver
 //                                    request report of the first touch screen, as the
 //                                    Settings dialog does (BeepType, BeepMode, EnableBeep,
@@ -23,7 +25,7 @@ namespace {
 constexpr wchar_t kTitle[] = L"KavSvc";
 
 int Usage() {
-    std::fprintf(stderr, "usage: kavsvc_probe window | click | broadcast | close | set NAME VALUE ...\n");
+    std::fprintf(stderr, "usage: kavsvc_probe window | click | broadcast | close | about | set NAME VALUE ...\n");
     return 2;
 }
 
@@ -62,6 +64,58 @@ int Broadcast() {
 int Close() {
     HWND window = FindWindowW(nullptr, kTitle);
     return window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+}
+
+std::string Utf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::string WindowText(HWND window) {
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return Utf8(text);
+}
+
+// Controls with text; an icon's text is its resource ordinal (0xFFFF, then the number).
+BOOL CALLBACK PrintChild(HWND child, LPARAM) {
+    wchar_t text[256] = {};
+    GetWindowTextW(child, text, 256);
+    if (text[0] != L'\0' && text[0] != 0xFFFF) std::printf("text %s\n", Utf8(text).c_str());
+    return TRUE;
+}
+
+// Waits up to about ten seconds for the condition.
+template <typename Condition>
+bool WaitFor(Condition condition) {
+    for (int i = 0; i < 100; ++i) {
+        if (condition()) return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+int About() {
+    constexpr WPARAM kAboutCommand = 0x0010;
+    const wchar_t kAboutTitle[] = L"\u5173\u4e8e KavSvc";  // as the resources give it
+    HWND window = FindWindowW(nullptr, kTitle);
+    if (window == nullptr || !PostMessageW(window, WM_SYSCOMMAND, kAboutCommand, 0)) return 1;
+    HWND about = nullptr;
+    if (!WaitFor([&] {
+            about = FindWindowW(L"#32770", kAboutTitle);
+            return about != nullptr && IsWindowVisible(about);
+        })) {
+        std::printf("no about box\n");
+        return 1;
+    }
+    std::printf("title %s\n", WindowText(about).c_str());
+    EnumChildWindows(about, PrintChild, 0);
+    SendMessageW(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+    const bool closed = WaitFor([&] { return !IsWindow(about); });
+    std::printf("%s\n", closed ? "closed" : "still open");
+    return closed ? 0 : 1;
 }
 
 bool SetField(_NERIO_DRIVER_CONFIG& config, const char* name, unsigned long value) {
@@ -114,6 +168,7 @@ int main(int argc, char** argv) {
     if (command == "click") return Click();
     if (command == "broadcast") return Broadcast();
     if (command == "close") return Close();
+    if (command == "about") return About();
     if (command == "set") return Set(argc - 2, argv + 2);
     return Usage();
 }
