@@ -189,6 +189,39 @@ send quit || true
 wait "$service_pid" 2>/dev/null || true
 service_pid=
 
+# Without the simulation: the settings from the registry of the prefix through KavLib's
+# Win32 platform, and only the system's raw input.
+unset KAVLIB_PLATFORM KAVLIB_SIM
+key='HKLM\SYSTEM\CurrentControlSet\Services\KavUSB\Parameters\DriverParameters'
+for value in Mode=0 EnableBeep=1 BeepType=0 BeepMode=2 BeepFrequency=440 BeepDuration=30; do
+  wine reg add "$key" /v "${value%=*}" /t REG_DWORD /d "${value#*=}" /f >/dev/null 2>&1
+done
+system_trace=$work/system.txt
+KAVSVC_TRACE=$(winepath -w "$system_trace") wine "$kavsvc" >/dev/null 2>&1 &
+kavsvc_pid=$!
+if ! wait_for "$system_trace" '^settings '; then
+  fail "KavSvc without the simulation did not start listening"
+elif grep -q '^settings unread$' "$system_trace"; then
+  echo "skip  without the simulation: KavLib cannot read the driver's registry key on this platform yet"
+else
+  grep -q '^settings Mode 0 EnableBeep 1 BeepType 0 BeepMode 2 BeepFrequency 440 BeepDuration 30$' "$system_trace" &&
+    pass "settings from the registry" || fail "settings from the registry: $(grep '^settings' "$system_trace")"
+  clicked=
+  for attempt in 1 2 3; do
+    wine "$probe" click >/dev/null
+    if wait_for "$system_trace" '^input mouse 0x0002 .*HID#VID_845E' 5; then clicked=1; break; fi
+  done
+  sleep 0.5
+  if [ -z "$clicked" ] || grep -q '^play ' "$system_trace"; then
+    fail "without the simulation, a SendInput click: $(paste -sd, - <"$system_trace")"
+  else
+    pass "without the simulation, a SendInput click reached raw input and did not beep"
+  fi
+fi
+wine "$probe" close >/dev/null 2>&1 || true
+timeout 20 tail --pid="$kavsvc_pid" -f /dev/null || true
+kavsvc_pid=
+
 if [ "$failures" -ne 0 ]; then
   echo "kavsvc_wine_test: $failures failed; KavSvc's trace:" >&2
   cat "$trace" >&2
