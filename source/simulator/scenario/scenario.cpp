@@ -154,6 +154,91 @@ std::uint8_t ParseWorkMode(const LineParser& p, const std::string& word) {
     return static_cast<std::uint8_t>(value);
 }
 
+bool TwoFingers(const std::string& verb) {
+    return verb == "pinch" || verb == "rotate" || verb == "cross";
+}
+
+// A gesture's numbers and key=value options.
+struct GestureArguments {
+    std::vector<double> numbers;
+    double diameter = kDefaultDiameter;
+    double angle = 0;  // radians
+    double lag = 0;
+};
+
+GestureArguments ParseArguments(const LineParser& p, const VerbShape& shape, Gesture& g) {
+    const auto& w = p.Words();
+    GestureArguments a;
+    g.durationMs = shape.defaultMs;
+    const bool twoFingers = TwoFingers(g.verb);
+    a.lag = twoFingers ? kDefaultLagMs : 0;
+    for (std::size_t i = 2; i < w.size(); ++i) {
+        const auto eq = w[i].find('=');
+        if (eq == std::string::npos) {
+            a.numbers.push_back(p.Number(i, "argument"));
+            continue;
+        }
+        const std::string key = Lower(w[i].substr(0, eq));
+        const double value = p.ToNumber(w[i].substr(eq + 1), key.c_str());
+        if (key == "ms") {
+            if (value <= 0) p.Fail("ms= must be positive");
+            g.durationMs = value;
+        } else if (key == "d") {
+            if (value <= 0 || value > 100) p.Fail("d= must lie in (0, 100] mm");
+            a.diameter = value;
+        } else if (key == "lag" && twoFingers) {
+            if (value < 0) p.Fail("lag= must not be negative");
+            a.lag = value;
+        } else if (key == "angle" && g.verb == "pinch") {
+            a.angle = value * kPi / 180;
+        } else {
+            p.Fail("unknown option '" + key + "=' for " + g.verb);
+        }
+    }
+    if (a.numbers.size() != shape.arguments)
+        p.Fail(g.verb + " takes " + std::to_string(shape.arguments) + " numbers, got " +
+               std::to_string(a.numbers.size()));
+    return a;
+}
+
+// The fingers' paths of a gesture, or its button line.
+void AddStrokes(const LineParser& p, const Scenario& scenario, const GestureArguments& args, Gesture& g) {
+    const std::vector<double>& a = args.numbers;
+    const double diameter = args.diameter;
+    const std::string& v = g.verb;
+    if (v == "tap" || v == "hold") {
+        g.strokes.push_back(PointStroke(a[0], a[1], diameter));
+    } else if (v == "drag") {
+        g.strokes.push_back(LineStroke(a[0], a[1], a[2], a[3], diameter));
+    } else if (v == "arc") {
+        if (a[2] <= 0) p.Fail("arc radius must be positive");
+        g.strokes.push_back(ArcStroke(a[0], a[1], a[2], a[3], a[4], diameter));
+    } else if (v == "pinch") {
+        if (a[2] < 0 || a[3] < 0) p.Fail("pinch distances must not be negative");
+        const double ux = std::cos(args.angle) / 2, uy = std::sin(args.angle) / 2;
+        g.strokes.push_back(
+            LineStroke(a[0] - a[2] * ux, a[1] - a[2] * uy, a[0] - a[3] * ux, a[1] - a[3] * uy, diameter));
+        g.strokes.push_back(
+            LineStroke(a[0] + a[2] * ux, a[1] + a[2] * uy, a[0] + a[3] * ux, a[1] + a[3] * uy, diameter));
+    } else if (v == "rotate") {
+        if (a[2] <= 0) p.Fail("rotate radius must be positive");
+        g.strokes.push_back(ArcStroke(a[0], a[1], a[2], a[3], a[4], diameter));
+        g.strokes.push_back(ArcStroke(a[0], a[1], a[2], a[3] + 180, a[4] + 180, diameter));
+    } else if (v == "cross") {
+        g.strokes.push_back(LineStroke(a[0], a[1], a[2], a[3], diameter));
+        g.strokes.push_back(LineStroke(a[4], a[5], a[6], a[7], diameter));
+    } else {  // button
+        if (scenario.imageDevice) p.Fail("the image device has no button lines");
+        const double line = a[0];
+        if (line < 0 || line > 7 || line != std::floor(line)) p.Fail("button line must be 0 to 7");
+        g.buttonLine = static_cast<int>(line);
+    }
+    if (TwoFingers(v)) {
+        if (args.lag >= g.durationMs) p.Fail("lag= must be shorter than the gesture");
+        g.strokes[1].delayMs = args.lag;
+    }
+}
+
 Gesture ParseGesture(const LineParser& p, const Scenario& scenario, std::size_t line) {
     const auto& w = p.Words();
     Gesture g;
@@ -172,72 +257,9 @@ Gesture ParseGesture(const LineParser& p, const Scenario& scenario, std::size_t 
     const auto shape = std::find_if(kVerbs.begin(), kVerbs.end(), [&](const VerbShape& v) { return g.verb == v.verb; });
     if (shape == kVerbs.end())
         p.Fail("unknown gesture '" + w[1] + "' (tap, hold, drag, arc, pinch, rotate, cross, button, workmode)");
-
-    std::vector<double> a;
-    double diameter = kDefaultDiameter;
-    g.durationMs = shape->defaultMs;
-    double angle = 0;
-    const bool twoFingers = g.verb == "pinch" || g.verb == "rotate" || g.verb == "cross";
-    double lag = twoFingers ? kDefaultLagMs : 0;
-    for (std::size_t i = 2; i < w.size(); ++i) {
-        const auto eq = w[i].find('=');
-        if (eq == std::string::npos) {
-            a.push_back(p.Number(i, "argument"));
-            continue;
-        }
-        const std::string key = Lower(w[i].substr(0, eq));
-        const double value = p.ToNumber(w[i].substr(eq + 1), key.c_str());
-        if (key == "ms") {
-            if (value <= 0) p.Fail("ms= must be positive");
-            g.durationMs = value;
-        } else if (key == "d") {
-            if (value <= 0 || value > 100) p.Fail("d= must lie in (0, 100] mm");
-            diameter = value;
-        } else if (key == "lag" && twoFingers) {
-            if (value < 0) p.Fail("lag= must not be negative");
-            lag = value;
-        } else if (key == "angle" && g.verb == "pinch") {
-            angle = value * kPi / 180;
-        } else {
-            p.Fail("unknown option '" + key + "=' for " + g.verb);
-        }
-    }
-    if (a.size() != shape->arguments)
-        p.Fail(g.verb + " takes " + std::to_string(shape->arguments) + " numbers, got " + std::to_string(a.size()));
+    const GestureArguments args = ParseArguments(p, *shape, g);
     if (g.startMs + g.durationMs > kMaxScenarioMs) p.Fail(g.verb + " ends beyond 24 hours (86400000 ms)");
-
-    const std::string& v = g.verb;
-    if (v == "tap" || v == "hold") {
-        g.strokes.push_back(PointStroke(a[0], a[1], diameter));
-    } else if (v == "drag") {
-        g.strokes.push_back(LineStroke(a[0], a[1], a[2], a[3], diameter));
-    } else if (v == "arc") {
-        if (a[2] <= 0) p.Fail("arc radius must be positive");
-        g.strokes.push_back(ArcStroke(a[0], a[1], a[2], a[3], a[4], diameter));
-    } else if (v == "pinch") {
-        if (a[2] < 0 || a[3] < 0) p.Fail("pinch distances must not be negative");
-        const double ux = std::cos(angle) / 2, uy = std::sin(angle) / 2;
-        g.strokes.push_back(
-            LineStroke(a[0] - a[2] * ux, a[1] - a[2] * uy, a[0] - a[3] * ux, a[1] - a[3] * uy, diameter));
-        g.strokes.push_back(
-            LineStroke(a[0] + a[2] * ux, a[1] + a[2] * uy, a[0] + a[3] * ux, a[1] + a[3] * uy, diameter));
-    } else if (v == "rotate") {
-        if (a[2] <= 0) p.Fail("rotate radius must be positive");
-        g.strokes.push_back(ArcStroke(a[0], a[1], a[2], a[3], a[4], diameter));
-        g.strokes.push_back(ArcStroke(a[0], a[1], a[2], a[3] + 180, a[4] + 180, diameter));
-    } else if (v == "cross") {
-        g.strokes.push_back(LineStroke(a[0], a[1], a[2], a[3], diameter));
-        g.strokes.push_back(LineStroke(a[4], a[5], a[6], a[7], diameter));
-    } else {  // button
-        if (scenario.imageDevice) p.Fail("the image device has no button lines");
-        const double line = a[0];
-        if (line < 0 || line > 7 || line != std::floor(line)) p.Fail("button line must be 0 to 7");
-        g.buttonLine = static_cast<int>(line);
-    }
-    if (twoFingers) {
-        if (lag >= g.durationMs) p.Fail("lag= must be shorter than the gesture");
-        g.strokes[1].delayMs = lag;
-    }
+    AddStrokes(p, scenario, args, g);
     return g;
 }
 
