@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# KavCpl under Wine on a virtual display:
+#   tests/controlpanel/wine/kavcpl_wine_test.sh BUILD_DIR
+# BUILD_DIR is a Windows build (build/windows). Runs the control panel's test executable,
+# hides and shows the cursor in a throwaway prefix and reads the 15 registry values back,
+# starts KavCpl.exe with no touch screen (message "91", the program ends) and a second time
+# while the first still shows it (the second ends at once), and presses Help where the
+# manual is missing (message "92"). Needs Xvfb and xdotool.
+set -euo pipefail
+build=$(cd "${1:?build dir}" && pwd)
+bin=$build/source/drivers/windows/controlpanel
+tests=$build/tests/controlpanel/kav_controlpanel_tests.exe
+
+export WINEPREFIX=$(mktemp -d /tmp/kavcpl-wine.XXXXXX)
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+scratch=$(mktemp -d /tmp/kavcpl-files.XXXXXX)
+display_number=90
+while [ -e /tmp/.X11-unix/X$display_number ]; do display_number=$((display_number + 1)); done
+export DISPLAY=:$display_number
+Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    kill $xvfb 2>/dev/null || true
+    rm -rf "$WINEPREFIX" "$scratch"
+}
+trap cleanup EXIT
+cd /tmp
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+    if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+}
+
+DISPLAY= wineboot --init >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wine reg add 'HKCU\Control Panel\Cursors' /f >/dev/null 2>&1  # a fresh prefix has none
+wineserver -k || true
+wineserver -p </dev/null >/dev/null 2>&1
+
+# Waits up to $2 seconds for a visible window whose title contains $1; prints its id.
+wait_window() {
+    local deadline=$((SECONDS + ${2:-60})) window
+    while [ $SECONDS -lt $deadline ]; do
+        window=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
+        [ -n "$window" ] && { echo "$window"; return 0; }
+        sleep 0.5
+    done
+    return 1
+}
+
+# Focuses window $1 and types key $2 (real key events: Wine ignores synthetic ones).
+press() {
+    [ -n "$1" ] || return 0
+    xdotool windowfocus --sync "$1" 2>/dev/null || true
+    xdotool key "$2" 2>/dev/null || true
+}
+
+# Clicks the OK button of message box $1, centred near its bottom edge.
+click_ok() {
+    [ -n "$1" ] || return 0
+    local X Y WIDTH HEIGHT SCREEN
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 27)) click 1 || true
+}
+
+# Waits up to $2 seconds for process $1 to end.
+wait_exit() {
+    local deadline=$((SECONDS + $2))
+    while kill -0 "$1" 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+}
+
+check "control panel unit tests" wine "$tests" --gtest_brief=1
+
+cursor_values() {  # the 15 roles' data, one per line
+    wine reg query 'HKCU\Control Panel\Cursors' | tr -d '\r' |
+        awk '$1 ~ /^(Arrow|AppStarting|Hand|Wait|Crosshair|Help|IBeam|No|NWPen|SizeAll|SizeNESW|SizeNS|SizeNWSE|SizeWE|UpArrow)$/ && $2 == "REG_EXPAND_SZ" { print $3 }'
+}
+KAVCPL_CURSOR_TEST=hide wine "$tests" --gtest_filter='*CursorState*' --gtest_brief=1 >/dev/null
+check "15 roles hidden" test "$(cursor_values | grep -cx '%SYSTEMROOT%\\Cursors\\null.cur')" = 15
+KAVCPL_CURSOR_TEST=show wine "$tests" --gtest_filter='*CursorState*' --gtest_brief=1 >/dev/null
+check "15 roles shown" test "$(cursor_values | grep -c '^$'; true)" = 15
+check "15 roles present" test "$(wine reg query 'HKCU\Control Panel\Cursors' | tr -d '\r' | grep -c REG_EXPAND_SZ)" = 15
+
+# No touch screen: message "91" with caption "121" ("Error"), and the program ends.
+wine "$bin/KavCpl.exe" >/dev/null 2>&1 &
+first=$!
+message=$(wait_window '^Error$' 60 || true)
+check "no screen: error message shown" test -n "$message"
+# A second start while the first holds its mutex ends at once.
+wine "$bin/KavCpl.exe" >/dev/null 2>&1 &
+second=$!
+check "second instance ends at once" wait_exit $second 15
+check "first instance still runs" kill -0 $first
+click_ok "$message"
+check "no screen: the program ends after the message" wait_exit $first 15
+
+# Help without the manual: message "92" with caption "122" ("User Manual").
+mkdir -p "$scratch/Language"
+cp "$build/tests/controlpanel/KavCplPreview.exe" "$bin/KavCplPreview.exe" "$scratch/" 2>/dev/null || true
+cp "$bin/Language/1033.ini" "$scratch/Language/"
+wine "$scratch/KavCplPreview.exe" >/dev/null 2>&1 &
+preview=$!
+main=$(wait_window '^TouchScreen Control Panel$' 60 || true)
+check "preview shows the main window" test -n "$main"
+if [ -n "$main" ]; then
+    eval "$(xdotool getwindowgeometry --shell "$main")"
+    # The Help button, in pixels of the window as drawn with its caption.
+    xdotool mousemove $((X + 279)) $((Y + 495)) click 1 || true
+    manual=$(wait_window '^User Manual$' 30 || true)
+    check "missing manual: message 92" test -n "$manual"
+    click_ok "$manual"
+    sleep 1
+    press "$main" Escape  # swallowed: the window stays
+    sleep 1
+    check "Escape does not close the window" kill -0 $preview
+    xdotool mousemove $((X + 383)) $((Y + 495)) click 1 || true  # Exit
+    check "Exit ends the program" wait_exit $preview 15
+fi
+
+echo "kavcpl wine tests: $failures failed"
+[ $failures -eq 0 ]
