@@ -6,6 +6,7 @@
 #include "kavusb/pipeline/driver_context.h"
 #include "kavusb/pipeline/output_stage.h"
 #include "kavusb/pipeline/regions.h"
+#include "kavusb/pipeline/spin_lock_guard.h"
 #include "parameters.h"
 #include "shared/device_commands.h"
 #include "shared/driver_request.h"
@@ -36,23 +37,6 @@ bool HoldsVendorReport(const HID_XFER_PACKET& packet) {
     return packet.reportBuffer != nullptr && packet.reportBufferLen >= kFeatureReportSize;
 }
 
-// Work the pipeline reads under the device's spin lock: record copies and the rebuilds
-// from them are bounded and never wait, so they run under it too.
-class DeviceLock {
-public:
-    explicit DeviceLock(DEVICE_CONTEXT* context) : lock_(context->SpinLock) {
-        if (lock_ != nullptr) WdfSpinLockAcquire(lock_);
-    }
-    ~DeviceLock() {
-        if (lock_ != nullptr) WdfSpinLockRelease(lock_);
-    }
-    DeviceLock(const DeviceLock&) = delete;
-    DeviceLock& operator=(const DeviceLock&) = delete;
-
-private:
-    WDFSPINLOCK lock_;
-};
-
 template <typename Record>
 void StoreRecord(Record* record, const UCHAR* report) {
     std::memcpy(record, report + kRecordOffset, sizeof(Record));
@@ -63,7 +47,9 @@ void SetCommandReport(DEVICE_CONTEXT* context, const HID_XFER_PACKET& packet) {
     const UCHAR command = report[2];
     const UCHAR subCode = report[4];
     {
-        DeviceLock lock(context);
+        // What the pipeline reads is changed under the device's spin lock: record copies and
+        // the rebuilds from them are bounded and never wait, so they run under it too.
+        SpinLockGuard lock(context->SpinLock);
         switch (command) {
             case kCommandSetCamera:
                 if (subCode <= 1) StoreRecord(&context->CameraProperties[subCode], report);
@@ -96,7 +82,7 @@ void SetDriverRequest(WDFDEVICE device, DEVICE_CONTEXT* context, const HID_XFER_
     WDFDRIVER driver = WdfDeviceGetDriver(device);
     switch (report[kDriverRequestCodeOffset]) {
         case kDriverRequestWorkMode: {
-            DeviceLock lock(context);
+            SpinLockGuard lock(context->SpinLock);
             context->WorkMode = report[kDriverRequestWorkModeOffset];
             return;
         }
@@ -105,7 +91,7 @@ void SetDriverRequest(WDFDEVICE device, DEVICE_CONTEXT* context, const HID_XFER_
             std::memcpy(&config, report + kDriverRequestSetDataOffset, sizeof(config));
             ReplaceDriverConfig(driver, config);
             WriteDriverParameters(&config, driver);
-            DeviceLock lock(context);
+            SpinLockGuard lock(context->SpinLock);
             InitTapStabilizer(context, config.DoubleClickTime, config.DoubleClickArea, context->ScreenProperty.Width,
                               context->ScreenProperty.Height);
             SetSmoothnessScale(context, config.Smoothness);
@@ -118,7 +104,7 @@ void SetDriverRequest(WDFDEVICE device, DEVICE_CONTEXT* context, const HID_XFER_
             const UCHAR weight = report[kDriverRequestSetDataOffset + 5];
             ReplaceSpeedParameters(driver, maxSpeed, refCount, weight);
             WriteSpeedParameters(driver, maxSpeed, refCount, weight);
-            DeviceLock lock(context);
+            SpinLockGuard lock(context->SpinLock);
             StoreSpeedParameters(context, maxSpeed, refCount, weight, SpeedPrecision::Single);
             LoadCameraModel(context);
             return;
@@ -139,7 +125,7 @@ void GetCommandReport(DEVICE_CONTEXT* context, const HID_XFER_PACKET& packet) {
     const UCHAR command = report[2];
     const UCHAR subCode = report[4];
     if (command == kCommandGetCamera || command == kCommandGetScreen) {
-        DeviceLock lock(context);
+        SpinLockGuard lock(context->SpinLock);
         if (command == kCommandGetCamera && subCode <= 1) CopyRecord(report, context->CameraProperties[subCode]);
         if (command == kCommandGetScreen && subCode == 0) CopyRecord(report, context->ScreenProperty);
         if (command == kCommandGetScreen && subCode == 1) CopyRecord(report, context->DeviceConfig);
@@ -203,7 +189,7 @@ NTSTATUS HandleGetFeature(WDFDEVICE device, WDFREQUEST request) {
         case kContactCountMaxFeatureId:
             if (packet->reportBuffer != nullptr && packet->reportBufferLen >= sizeof(CONTACT_COUNT_MAX_FEATURE)) {
                 packet->reportBuffer[1] = 2;
-                DeviceLock lock(context);
+                SpinLockGuard lock(context->SpinLock);
                 context->WorkMode = kWorkModeDigitizer;
             }
             return STATUS_SUCCESS;
