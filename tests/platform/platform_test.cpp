@@ -218,6 +218,36 @@ TEST_F(PlatformUniqueHandle, ClosesThroughThePlatformThatWasCurrentWhenMade) {
     EXPECT_TRUE(later.closed.empty());
 }
 
+TEST(RawMouse, ButtonChangesBecomeTransitionFlags) {
+    struct Case {
+        uint8_t before, after;
+        uint16_t flags;
+    };
+    const Case cases[] = {
+        {0, 0, 0},
+        {0, 1, kMouseLeftDown},
+        {1, 0, kMouseLeftUp},
+        {1, 1, 0},
+        {0, 2, kMouseRightDown},
+        {2, 0, kMouseRightUp},
+        {1, 2, kMouseLeftUp | kMouseRightDown},  // a hold turned into a right click
+        {0, 4, kMouseMiddleDown},
+        {7, 0, kMouseLeftUp | kMouseRightUp | kMouseMiddleUp},
+        {0, 0xF8, 0},  // buttons beyond the third are not the system's mouse buttons
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.before) + " -> " + std::to_string(c.after));
+        EXPECT_EQ(MouseButtonTransitions(c.before, c.after), c.flags);
+    }
+}
+
+TEST(RegistryData, OnlyAFourByteDwordReadsAsOne) {
+    EXPECT_EQ(AsDword(RegistryData{kRegDword, {0x78, 0x56, 0x34, 0x12}}), 0x12345678u);
+    EXPECT_FALSE(AsDword(RegistryData{kRegDword, {1, 2, 3}}));
+    EXPECT_FALSE(AsDword(RegistryData{kRegSz, {'1', 0, 0, 0}}));
+    EXPECT_FALSE(AsDword(std::nullopt));
+}
+
 TEST(FallbackPlatform, EveryOperationFailsCleanly) {
     Platform& fallback = FallbackPlatform();
     EXPECT_FALSE(fallback.EnumerateHidInterfaces().has_value());
@@ -238,6 +268,13 @@ TEST(FallbackPlatform, EveryOperationFailsCleanly) {
         EXPECT_FALSE(fallback.GetFeature(handle, {}));
         EXPECT_FALSE(fallback.SetFeature(handle, {}));
     }
+    EXPECT_FALSE(fallback.GetHidString(FakeHandle(0x10), HidString::Product));
+    EXPECT_EQ(fallback.CreateInputReader(FakeHandle(0x10), 22), nullptr);
+    const std::array<RawInputUsage, 1> touch{{{0x0D, 0x04}}};
+    EXPECT_EQ(fallback.RegisterRawInput(touch, [](const RawInputEvent&) {}), nullptr);
+    EXPECT_EQ(fallback.RegisterDeviceChange([](DeviceChange, const std::u16string&) {}), nullptr);
+    const std::array<std::u16string_view, 1> names{u"Mode"};
+    EXPECT_FALSE(fallback.QueryRegistryValues(RegistryRoot::LocalMachine, kDriverParametersKey, names));
     fallback.Sleep(0);
     fallback.Sleep(1);
 }

@@ -1,6 +1,7 @@
 // kavsim in-process: its report lines, its summary, its picture and its errors.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -87,6 +88,37 @@ TEST_F(KavsimTest, DrawsThePathsAndThePoints) {
     EXPECT_NE(text.str().find("<circle"), std::string::npos);
     EXPECT_NE(text.str().find("</svg>"), std::string::npos);
     EXPECT_NE(out_.str().find("picture: " + svg), std::string::npos);
+}
+
+// The picture must open in common SVG renderers, not only in browsers: librsvg and
+// ImageMagick refuse every polyline whose points end with a blank.
+TEST_F(KavsimTest, TheDemoPictureRendersInLibrsvg) {
+    const std::string svg = (dir_ / "demo.svg").string();
+    ASSERT_EQ(Run({"--svg", svg, KAV_DEMO_SCENARIO}), 0) << err_.str();
+    std::ifstream in(svg);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string picture = text.str();
+    std::size_t polylines = 0;
+    for (std::size_t at = picture.find("points=\""); at != std::string::npos; at = picture.find("points=\"", at + 1)) {
+        const std::size_t end = picture.find('"', at + 8);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_NE(picture[end - 1], ' ') << picture.substr(at, end - at + 1);
+        EXPECT_NE(picture[at + 8], ' ');
+        ++polylines;
+    }
+    EXPECT_GT(polylines, 0u);
+
+#ifdef _WIN32
+    GTEST_SKIP() << "rsvg-convert runs on the development host";
+#else
+    if (std::system("rsvg-convert --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "rsvg-convert is not installed";
+    const fs::path png = dir_ / "demo.png";
+    const std::string command = "rsvg-convert -o '" + png.string() + "' '" + svg + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_TRUE(fs::exists(png));
+    EXPECT_GT(fs::file_size(png), 1000u);
+#endif
 }
 
 TEST_F(KavsimTest, AppliesARegistryFileBeneathTheScenario) {
