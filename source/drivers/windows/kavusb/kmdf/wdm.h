@@ -66,3 +66,9 @@ void RtlInitUnicodeString(PUNICODE_STRING destination, PCWSTR source);
 // precision, and the h / l (32 bits) / ll / I64 sizes. STATUS_BUFFER_OVERFLOW when the
 // text and its terminator do not fit; the buffer then holds the truncated text.
 NTSTATUS RtlUnicodeStringPrintf(PUNICODE_STRING destination, PCWSTR format, ...);
+
+// Debug output, as the kernel debugger shows it. The format is narrow: %s a narrow string,
+// %S or %ws a wide one; otherwise as RtlUnicodeStringPrintf. A message is cut at 512 bytes.
+constexpr ULONG DPFLTR_IHVDRIVER_ID = 77;
+constexpr ULONG DPFLTR_ERROR_LEVEL = 0;
+ULONG DbgPrintEx(ULONG componentId, ULONG level, PCSTR format, ...);

@@ -2,6 +2,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "framework.h"
 
@@ -58,6 +59,16 @@ LogState& Log() {
     return state;
 }
 
+struct DebugOutputState {
+    std::mutex mutex;
+    std::deque<std::string> messages;
+};
+
+DebugOutputState& DebugMessages() {
+    static DebugOutputState state;
+    return state;
+}
+
 std::atomic<std::uint64_t> userPresentCount{0};
 
 thread_local KIRQL currentIrql = PASSIVE_LEVEL;
@@ -82,6 +93,11 @@ void ResetKernelState() {
         log.allocated.clear();
         log.written.clear();
         log.failAllocation = false;
+    }
+    {
+        DebugOutputState& debug = DebugMessages();
+        std::lock_guard lock(debug.mutex);
+        debug.messages.clear();
     }
     userPresentCount.store(0);
     currentIrql = PASSIVE_LEVEL;
@@ -334,176 +350,210 @@ void PutString(FormatSink& out, const FieldFormat& field, const Char* text) {
     PutPadded(out, plain, body, std::u16string::npos);
 }
 
-size_t ReadNumber(PCWSTR format, size_t& at) {
+// ---- one field: %[flags][width][.precision][size]conversion ----
+// The format is wide (RtlUnicodeStringPrintf) or narrow (DbgPrintEx); `at` advances past
+// what each step reads. Arguments come through a va_list pointer so that every step
+// consumes them from the one list.
+
+template <typename Char>
+size_t ReadNumber(const Char* format, size_t& at) {
     size_t value = 0;
-    while (format[at] >= u'0' && format[at] <= u'9') {
-        value = value * 10 + static_cast<size_t>(format[at] - u'0');
+    while (format[at] >= '0' && format[at] <= '9') {
+        value = value * 10 + static_cast<size_t>(format[at] - '0');
         if (value > kWidthCap) value = kWidthCap;
         ++at;
     }
     return value;
 }
 
-// Returns false for a format the routine does not understand.
-bool Format(FormatSink& out, PCWSTR format, va_list args) {
+template <typename Char>
+void ReadFlags(const Char* format, size_t& at, FieldFormat& field) {
+    for (;; ++at) {
+        switch (format[at]) {
+            case '-':
+                field.left = true;
+                break;
+            case '0':
+                field.zero = true;
+                break;
+            case '+':
+                field.plus = true;
+                break;
+            case ' ':
+                field.space = true;
+                break;
+            case '#':
+                field.alternate = true;
+                break;
+            default:
+                return;
+        }
+    }
+}
+
+// A negative '*' width means left alignment; a negative '*' precision means none.
+template <typename Char>
+void ReadWidthAndPrecision(const Char* format, size_t& at, va_list* args, FieldFormat& field) {
+    if (format[at] == '*') {
+        const int width = va_arg(*args, int);
+        if (width < 0) field.left = true;
+        const long long magnitude = width < 0 ? -static_cast<long long>(width) : width;
+        field.width = magnitude > static_cast<long long>(kWidthCap) ? kWidthCap : static_cast<size_t>(magnitude);
+        ++at;
+    } else {
+        field.width = ReadNumber(format, at);
+    }
+    if (format[at] != '.') return;
+    ++at;
+    field.hasPrecision = true;
+    if (format[at] == '*') {
+        const int precision = va_arg(*args, int);
+        field.hasPrecision = precision >= 0;
+        field.precision = precision < 0 ? 0 : static_cast<size_t>(precision);
+        if (field.precision > kWidthCap) field.precision = kWidthCap;
+        ++at;
+    } else {
+        field.precision = ReadNumber(format, at);
+    }
+}
+
+// Windows sizes: long is 32 bits.
+template <typename Char>
+void ReadSize(const Char* format, size_t& at, FieldFormat& field) {
+    if (format[at] == 'h') {
+        field.length = FieldFormat::Short;
+        ++at;
+    } else if (format[at] == 'l' && format[at + 1] == 'l') {
+        field.length = FieldFormat::Long64;
+        at += 2;
+    } else if (format[at] == 'l') {
+        field.length = FieldFormat::Long32;
+        ++at;
+    } else if (format[at] == 'w') {
+        field.length = FieldFormat::Wide;
+        ++at;
+    } else if (format[at] == 'z') {
+        field.length = FieldFormat::Size;
+        ++at;
+    } else if (format[at] == 'I' && format[at + 1] == '6' && format[at + 2] == '4') {
+        field.length = FieldFormat::Long64;
+        at += 3;
+    } else if (format[at] == 'I' && format[at + 1] == '3' && format[at + 2] == '2') {
+        field.length = FieldFormat::Long32;
+        at += 3;
+    } else if (format[at] == 'I') {
+        field.length = FieldFormat::Size;
+        ++at;
+    }
+}
+
+long long SignedArgument(const FieldFormat& field, va_list* args) {
+    switch (field.length) {
+        case FieldFormat::Long64:
+            return va_arg(*args, long long);
+        case FieldFormat::Size:
+            return static_cast<long long>(va_arg(*args, std::intptr_t));
+        case FieldFormat::Short:
+            return static_cast<short>(va_arg(*args, int));
+        default:
+            return va_arg(*args, int);
+    }
+}
+
+std::uint64_t UnsignedArgument(const FieldFormat& field, va_list* args) {
+    switch (field.length) {
+        case FieldFormat::Long64:
+            return va_arg(*args, unsigned long long);
+        case FieldFormat::Size:
+            return va_arg(*args, std::uintptr_t);
+        case FieldFormat::Short:
+            return static_cast<unsigned short>(va_arg(*args, unsigned int));
+        default:
+            return va_arg(*args, unsigned int);
+    }
+}
+
+// As in the kernel, %s and %c take the routine's own kind of text and %S and %C the
+// other kind; h makes either narrow, l and w wide.
+bool NarrowText(char16_t conversion, const FieldFormat& field, bool narrowRoutine) {
+    if (field.length == FieldFormat::Short) return true;
+    if (field.length == FieldFormat::Long32 || field.length == FieldFormat::Wide) return false;
+    const bool upper = conversion == u'S' || conversion == u'C';
+    return upper != narrowRoutine;
+}
+
+void PutCharacter(FormatSink& out, const FieldFormat& field, bool narrow, int value) {
+    const char16_t c = narrow ? static_cast<char16_t>(static_cast<unsigned char>(value)) : static_cast<char16_t>(value);
+    FieldFormat plain = field;
+    plain.zero = false;
+    PutPadded(out, plain, std::u16string(1, c), std::u16string::npos);
+}
+
+// Returns false for a conversion the routines do not know, or a format ending inside one.
+bool PutConversion(FormatSink& out, FieldFormat field, char16_t conversion, va_list* args, bool narrowRoutine) {
+    switch (conversion) {
+        case u'd':
+        case u'i': {
+            const long long value = SignedArgument(field, args);
+            const std::uint64_t magnitude =
+                value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+            PutInteger(out, field, value < 0, magnitude, 10, false, nullptr);
+            return true;
+        }
+        case u'u':
+            PutInteger(out, field, false, UnsignedArgument(field, args), 10, false, nullptr);
+            return true;
+        case u'x':
+        case u'X': {
+            const std::uint64_t value = UnsignedArgument(field, args);
+            const bool upper = conversion == u'X';
+            field.plus = field.space = false;
+            PutInteger(out, field, false, value, 16, upper,
+                       field.alternate && value != 0 ? (upper ? u"0X" : u"0x") : nullptr);
+            return true;
+        }
+        case u'p':
+            field.hasPrecision = true;
+            field.precision = sizeof(void*) * 2;
+            field.plus = field.space = false;
+            PutInteger(out, field, false, reinterpret_cast<std::uintptr_t>(va_arg(*args, void*)), 16, true, nullptr);
+            return true;
+        case u'c':
+        case u'C':
+            PutCharacter(out, field, NarrowText(conversion, field, narrowRoutine), va_arg(*args, int));
+            return true;
+        case u's':
+        case u'S':
+            if (NarrowText(conversion, field, narrowRoutine))
+                PutString(out, field, va_arg(*args, const char*));
+            else
+                PutString(out, field, va_arg(*args, const char16_t*));
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Returns false for a format the routines do not understand.
+template <typename Char>
+bool Format(FormatSink& out, const Char* format, va_list* args) {
+    constexpr bool kNarrowRoutine = std::is_same_v<Char, char>;
     for (size_t at = 0; format[at] != 0; ++at) {
-        if (format[at] != u'%') {
-            out.Put(format[at]);
+        if (format[at] != '%') {
+            out.Put(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(format[at])));
             continue;
         }
         ++at;
-        if (format[at] == u'%') {
+        if (format[at] == '%') {
             out.Put(u'%');
             continue;
         }
         FieldFormat field;
-        for (;; ++at) {
-            const char16_t flag = format[at];
-            if (flag == u'-') {
-                field.left = true;
-            } else if (flag == u'0') {
-                field.zero = true;
-            } else if (flag == u'+') {
-                field.plus = true;
-            } else if (flag == u' ') {
-                field.space = true;
-            } else if (flag == u'#') {
-                field.alternate = true;
-            } else {
-                break;
-            }
-        }
-        if (format[at] == u'*') {
-            const int width = va_arg(args, int);
-            if (width < 0) field.left = true;
-            const long long magnitude = width < 0 ? -static_cast<long long>(width) : width;
-            field.width = magnitude > static_cast<long long>(kWidthCap) ? kWidthCap : static_cast<size_t>(magnitude);
-            ++at;
-        } else {
-            field.width = ReadNumber(format, at);
-        }
-        if (format[at] == u'.') {
-            ++at;
-            field.hasPrecision = true;
-            if (format[at] == u'*') {
-                const int precision = va_arg(args, int);
-                field.hasPrecision = precision >= 0;
-                field.precision = precision < 0 ? 0 : static_cast<size_t>(precision);
-                if (field.precision > kWidthCap) field.precision = kWidthCap;
-                ++at;
-            } else {
-                field.precision = ReadNumber(format, at);
-            }
-        }
-        // Windows sizes: long is 32 bits.
-        if (format[at] == u'h') {
-            field.length = FieldFormat::Short;
-            ++at;
-        } else if (format[at] == u'l' && format[at + 1] == u'l') {
-            field.length = FieldFormat::Long64;
-            at += 2;
-        } else if (format[at] == u'l') {
-            field.length = FieldFormat::Long32;
-            ++at;
-        } else if (format[at] == u'w') {
-            field.length = FieldFormat::Wide;
-            ++at;
-        } else if (format[at] == u'z') {
-            field.length = FieldFormat::Size;
-            ++at;
-        } else if (format[at] == u'I' && format[at + 1] == u'6' && format[at + 2] == u'4') {
-            field.length = FieldFormat::Long64;
-            at += 3;
-        } else if (format[at] == u'I' && format[at + 1] == u'3' && format[at + 2] == u'2') {
-            field.length = FieldFormat::Long32;
-            at += 3;
-        } else if (format[at] == u'I') {
-            field.length = FieldFormat::Size;
-            ++at;
-        }
-
-        const char16_t conversion = format[at];
-        auto signedArg = [&]() -> long long {
-            switch (field.length) {
-                case FieldFormat::Long64:
-                    return va_arg(args, long long);
-                case FieldFormat::Size:
-                    return static_cast<long long>(va_arg(args, std::intptr_t));
-                case FieldFormat::Short:
-                    return static_cast<short>(va_arg(args, int));
-                default:
-                    return va_arg(args, int);
-            }
-        };
-        auto unsignedArg = [&]() -> std::uint64_t {
-            switch (field.length) {
-                case FieldFormat::Long64:
-                    return va_arg(args, unsigned long long);
-                case FieldFormat::Size:
-                    return va_arg(args, std::uintptr_t);
-                case FieldFormat::Short:
-                    return static_cast<unsigned short>(va_arg(args, unsigned int));
-                default:
-                    return va_arg(args, unsigned int);
-            }
-        };
-        switch (conversion) {
-            case u'd':
-            case u'i': {
-                const long long value = signedArg();
-                const std::uint64_t magnitude = value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value)
-                                                          : static_cast<std::uint64_t>(value);
-                PutInteger(out, field, value < 0, magnitude, 10, false, nullptr);
-                break;
-            }
-            case u'u':
-                PutInteger(out, field, false, unsignedArg(), 10, false, nullptr);
-                break;
-            case u'x':
-            case u'X': {
-                const std::uint64_t value = unsignedArg();
-                const bool upper = conversion == u'X';
-                field.plus = field.space = false;
-                PutInteger(out, field, false, value, 16, upper,
-                           field.alternate && value != 0 ? (upper ? u"0X" : u"0x") : nullptr);
-                break;
-            }
-            case u'p': {
-                field.hasPrecision = true;
-                field.precision = sizeof(void*) * 2;
-                field.plus = field.space = false;
-                PutInteger(out, field, false, reinterpret_cast<std::uintptr_t>(va_arg(args, void*)), 16, true, nullptr);
-                break;
-            }
-            case u'c':
-            case u'C': {
-                const bool narrow = conversion == u'C'
-                                        ? field.length != FieldFormat::Long32 && field.length != FieldFormat::Wide
-                                        : field.length == FieldFormat::Short;
-                const int value = va_arg(args, int);
-                const char16_t c =
-                    narrow ? static_cast<char16_t>(static_cast<unsigned char>(value)) : static_cast<char16_t>(value);
-                FieldFormat plain = field;
-                plain.zero = false;
-                PutPadded(out, plain, std::u16string(1, c), std::u16string::npos);
-                break;
-            }
-            case u's':
-            case u'S': {
-                // In the wide routines %s is a wide string and %S a narrow one, as in the kernel.
-                const bool narrow = conversion == u'S'
-                                        ? field.length != FieldFormat::Long32 && field.length != FieldFormat::Wide
-                                        : field.length == FieldFormat::Short;
-                if (narrow) {
-                    PutString(out, field, va_arg(args, const char*));
-                } else {
-                    PutString(out, field, va_arg(args, const char16_t*));
-                }
-                break;
-            }
-            default:
-                return false;  // unknown conversion, or the format ends inside one
-        }
+        ReadFlags(format, at, field);
+        ReadWidthAndPrecision(format, at, args, field);
+        ReadSize(format, at, field);
+        const auto conversion = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(format[at]));
+        if (!PutConversion(out, field, conversion, args, kNarrowRoutine)) return false;
     }
     return true;
 }
@@ -518,7 +568,7 @@ NTSTATUS RtlUnicodeStringPrintf(PUNICODE_STRING destination, PCWSTR format, ...)
     FormatSink out(capacity);
     va_list args;
     va_start(args, format);
-    const bool understood = Format(out, format, args);
+    const bool understood = Format(out, format, &args);
     va_end(args);
 
     // Success needs room for the terminator too: callers hand the buffer on as a C string.
@@ -536,3 +586,48 @@ NTSTATUS RtlUnicodeStringPrintf(PUNICODE_STRING destination, PCWSTR format, ...)
     destination->Length = static_cast<USHORT>(kept * sizeof(WCHAR));
     return status;
 }
+
+// ---- debug output ----
+
+namespace {
+
+constexpr size_t kDebugMessageBytes = 512;
+constexpr size_t kDebugMessagesKept = 256;
+
+}  // namespace
+
+ULONG DbgPrintEx(ULONG /*componentId*/, ULONG /*level*/, PCSTR format, ...) {
+    if (format == nullptr) return STATUS_INVALID_PARAMETER;
+    FormatSink out(kDebugMessageBytes);
+    va_list args;
+    va_start(args, format);
+    const bool understood = Format(out, format, &args);
+    va_end(args);
+    if (!understood) return STATUS_INVALID_PARAMETER;
+
+    std::string message;
+    for (char16_t c : out.Text()) message.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    DebugOutputState& debug = DebugMessages();
+    std::lock_guard lock(debug.mutex);
+    if (debug.messages.size() == kDebugMessagesKept) debug.messages.pop_front();
+    debug.messages.push_back(std::move(message));
+    return STATUS_SUCCESS;
+}
+
+namespace kmdf {
+
+std::vector<std::string> DebugOutput() {
+    DebugOutputState& debug = DebugMessages();
+    std::lock_guard lock(debug.mutex);
+    return {debug.messages.begin(), debug.messages.end()};
+}
+
+std::vector<std::string> TakeDebugOutput() {
+    DebugOutputState& debug = DebugMessages();
+    std::lock_guard lock(debug.mutex);
+    std::vector<std::string> taken(debug.messages.begin(), debug.messages.end());
+    debug.messages.clear();
+    return taken;
+}
+
+}  // namespace kmdf

@@ -68,6 +68,13 @@ std::vector<ErrorLogEntry> TakeErrorLog();
 // While set, IoAllocateErrorLogEntry returns nullptr as when the system has no entry free.
 void FailErrorLogAllocation(bool fail);
 
+// ---- debug output ----
+
+// DbgPrintEx's messages so far, oldest first (the latest 256), as ASCII with '?' for any
+// other character; TakeDebugOutput empties the list.
+std::vector<std::string> DebugOutput();
+std::vector<std::string> TakeDebugOutput();
+
 // ---- power ----
 
 // Number of PoSetSystemState(ES_USER_PRESENT) calls since the last reset.
