@@ -4,8 +4,12 @@
 #include "hid_requests.h"
 #include "kavusb/pipeline/device_context.h"
 #include "shared/work_modes.h"
+#include "trace.h"
 
 namespace kav {
+namespace {
+constexpr PCSTR kDeviceAdd = "NerioUSBEvtDeviceAdd";
+}  // namespace
 
 NTSTATUS NerioUSBCreateDevice(PWDFDEVICE_INIT deviceInit, WDFDEVICE* device) {
     // A lower filter below the HID class, which owns power policy.
@@ -24,7 +28,7 @@ NTSTATUS NerioUSBCreateDevice(PWDFDEVICE_INIT deviceInit, WDFDEVICE* device) {
     WDF_OBJECT_ATTRIBUTES_INIT_CONTEXT_TYPE(&attributes, DEVICE_CONTEXT);
     WDFDEVICE created = nullptr;
     NTSTATUS status = WdfDeviceCreate(&deviceInit, &attributes, &created);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status)) return TraceFailure(kDeviceAdd, "WdfDeviceCreate", status);
 
     WDF_DEVICE_PNP_CAPABILITIES caps;
     WDF_DEVICE_PNP_CAPABILITIES_INIT(&caps);
@@ -46,7 +50,7 @@ NTSTATUS NerioUSBCreateDevice(PWDFDEVICE_INIT deviceInit, WDFDEVICE* device) {
     // to a context field.
     WDFSPINLOCK spinLock = nullptr;
     status = WdfSpinLockCreate(&attributes, &spinLock);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status)) return TraceFailure(kDeviceAdd, "WdfSpinLockCreate", status);
     context->SpinLock = spinLock;
 
     // Neither queue is power-managed: HID requests are served in any power state.
@@ -56,13 +60,13 @@ NTSTATUS NerioUSBCreateDevice(PWDFDEVICE_INIT deviceInit, WDFDEVICE* device) {
     queueConfig.EvtIoInternalDeviceControl = NerioUSBEvtIoInternalDeviceControl;
     WDFQUEUE defaultQueue = nullptr;
     status = WdfIoQueueCreate(created, &queueConfig, WDF_NO_OBJECT_ATTRIBUTES, &defaultQueue);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status)) return TraceFailure(kDeviceAdd, "WdfIoQueueCreate (default queue)", status);
 
     WDF_IO_QUEUE_CONFIG_INIT(&queueConfig, WdfIoQueueDispatchManual);
     queueConfig.PowerManaged = WdfFalse;
     WDFQUEUE readQueue = nullptr;
     status = WdfIoQueueCreate(created, &queueConfig, WDF_NO_OBJECT_ATTRIBUTES, &readQueue);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status)) return TraceFailure(kDeviceAdd, "WdfIoQueueCreate (read queue)", status);
     context->ReadQueue = readQueue;
     *device = created;
     return status;

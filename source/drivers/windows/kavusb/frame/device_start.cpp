@@ -9,6 +9,7 @@
 #include "pipeline_start.h"
 #include "shared/device_commands.h"
 #include "shared/device_packet.h"
+#include "trace.h"
 
 namespace kav {
 namespace {
@@ -114,6 +115,10 @@ NTSTATUS ReadDeviceConfiguration(DEVICE_CONTEXT* context) {
         BuildDevicePacket(row.type, row.command, row.subCode, &row.payload, n, packet);
         const NTSTATUS status = TransactDeviceCommand(context, packet, static_cast<UCHAR>(n + 6), reply);
         if (!NT_SUCCESS(status)) {
+            DbgPrintEx(DPFLTR_IHVDRIVER_ID, DPFLTR_ERROR_LEVEL,
+                       "KavUSB: ReadDeviceConfiguration: TransactDeviceCommand (type 0x%02X, command 0x%02X, "
+                       "sub-code 0x%02X) failed with status 0x%08X\n",
+                       row.type, row.command, row.subCode, static_cast<ULONG>(status));
             if (row.failureCode != 0) WriteEventLogEntry(row.failureCode, status, row.failureText);
             return status;
         }
@@ -128,22 +133,26 @@ NTSTATUS ReadDeviceConfiguration(DEVICE_CONTEXT* context) {
     return STATUS_SUCCESS;
 }
 
-NTSTATUS NerioUSBEvtDevicePrepareHardware(WDFDEVICE device, WDFCMRESLIST /*resourcesRaw*/,
-                                          WDFCMRESLIST /*resourcesTranslated*/) {
-    DEVICE_CONTEXT* context = NerioGetDeviceContext(device);
+namespace {
+
+constexpr PCSTR kPrepareHardware = "NerioUSBEvtDevicePrepareHardware";
+
+// The USB target, its configuration, the device descriptor, pipe 0 and its continuous
+// reader (started only at D0 entry). A failure returns the framework's status, traced.
+NTSTATUS ConfigureUsb(WDFDEVICE device, DEVICE_CONTEXT* context) {
     NTSTATUS status = STATUS_SUCCESS;
     // A restarted device keeps its USB target.
     if (context->UsbDevice == nullptr) {
         WDFUSBDEVICE usbDevice = nullptr;
         status = WdfUsbTargetDeviceCreate(device, WDF_NO_OBJECT_ATTRIBUTES, &usbDevice);
-        if (!NT_SUCCESS(status)) return status;
+        if (!NT_SUCCESS(status)) return TraceFailure(kPrepareHardware, "WdfUsbTargetDeviceCreate", status);
         context->UsbDevice = usbDevice;
     }
 
     WDF_USB_DEVICE_SELECT_CONFIG_PARAMS config;
     WDF_USB_DEVICE_SELECT_CONFIG_PARAMS_INIT_SINGLE_INTERFACE(&config);
     status = WdfUsbTargetDeviceSelectConfig(context->UsbDevice, WDF_NO_OBJECT_ATTRIBUTES, &config);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status)) return TraceFailure(kPrepareHardware, "WdfUsbTargetDeviceSelectConfig", status);
     context->UsbInterface = config.SingleInterface.ConfiguredUsbInterface;
 
     WDF_OBJECT_ATTRIBUTES attributes;
@@ -152,18 +161,29 @@ NTSTATUS NerioUSBEvtDevicePrepareHardware(WDFDEVICE device, WDFCMRESLIST /*resou
     WDFMEMORY memory = nullptr;
     PVOID buffer = nullptr;
     status = WdfMemoryCreate(&attributes, NonPagedPool, 0, sizeof(USB_DEVICE_DESCRIPTOR), &memory, &buffer);
-    if (!NT_SUCCESS(status)) return status;
+    if (!NT_SUCCESS(status)) return TraceFailure(kPrepareHardware, "WdfMemoryCreate", status);
     WdfUsbTargetDeviceGetDeviceDescriptor(context->UsbDevice, static_cast<PUSB_DEVICE_DESCRIPTOR>(buffer));
     std::memcpy(&context->DeviceDescriptor, buffer, sizeof(USB_DEVICE_DESCRIPTOR));
 
     WDFUSBPIPE pipe = WdfUsbInterfaceGetConfiguredPipe(context->UsbInterface, 0, nullptr);
-    if (pipe == nullptr) return STATUS_INVALID_DEVICE_STATE;
+    if (pipe == nullptr)
+        return TraceFailure(kPrepareHardware, "WdfUsbInterfaceGetConfiguredPipe (pipe 0)", STATUS_INVALID_DEVICE_STATE);
     context->InterruptPipe = pipe;
     WdfUsbTargetPipeSetNoMaximumPacketSizeCheck(pipe);
 
     WDF_USB_CONTINUOUS_READER_CONFIG reader;
     WDF_USB_CONTINUOUS_READER_CONFIG_INIT(&reader, NerioUSBEvtUsbInterruptPipeReadComplete, device, kUsbTransferSize);
     WdfUsbTargetPipeConfigContinuousReader(pipe, &reader);
+    return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS NerioUSBEvtDevicePrepareHardware(WDFDEVICE device, WDFCMRESLIST /*resourcesRaw*/,
+                                          WDFCMRESLIST /*resourcesTranslated*/) {
+    DEVICE_CONTEXT* context = NerioGetDeviceContext(device);
+    NTSTATUS status = ConfigureUsb(device, context);
+    if (!NT_SUCCESS(status)) return status;
 
     Delay(-kStartWait100ns);
     std::memset(&context->CameraProperties, 0, sizeof(context->CameraProperties));
@@ -171,6 +191,7 @@ NTSTATUS NerioUSBEvtDevicePrepareHardware(WDFDEVICE device, WDFCMRESLIST /*resou
 
     status = ReadDeviceConfiguration(context);
     if (NT_SUCCESS(status)) return status;
+    TraceFailure(kPrepareHardware, "ReadDeviceConfiguration", status);
     WriteEventLogEntry(KAV_EVENT_START_FAILED, status, kStartFailure);
     return STATUS_UNSUCCESSFUL;
 }
@@ -178,7 +199,9 @@ NTSTATUS NerioUSBEvtDevicePrepareHardware(WDFDEVICE device, WDFCMRESLIST /*resou
 NTSTATUS NerioUSBEvtDeviceD0Entry(WDFDEVICE device, WDF_POWER_DEVICE_STATE /*previousState*/) {
     DEVICE_CONTEXT* context = NerioGetDeviceContext(device);
     const NTSTATUS status = WdfIoTargetStart(WdfUsbTargetPipeGetIoTarget(context->InterruptPipe));
-    return NT_SUCCESS(status) ? status : STATUS_UNSUCCESSFUL;
+    if (NT_SUCCESS(status)) return status;
+    TraceFailure("NerioUSBEvtDeviceD0Entry", "WdfIoTargetStart", status);
+    return STATUS_UNSUCCESSFUL;
 }
 
 NTSTATUS NerioUSBEvtDeviceD0Exit(WDFDEVICE device, WDF_POWER_DEVICE_STATE /*targetState*/) {
