@@ -775,6 +775,18 @@ TEST(Firmware, DefaultRecordsAreThoseOfItsOptics) {
         const kav::CAMERA_PROPERTIES stored = controller.CameraProperties(cameraB ? 1 : 0);
         EXPECT_EQ(std::memcmp(&stored, &record, sizeof record), 0) << "camera " << cameraB;
     }
+    // Its camera lines and images are the grey line the image device shows of the empty
+    // glass: the piece from pixel 64 holds the first lit samples.
+    kav::sim::Noise noise(1);
+    const std::vector<std::uint8_t> lit =
+        kav::sim::ImageTransfer(geometry, kav::sim::Lens::Nominal(false), kav::sim::Lens::Nominal(true), {}, {}, {},
+                                kav::sim::ImageLighting{}, noise);
+    const std::uint8_t piece = kav::sim::kImageFirstPixel / 32;
+    const std::vector<std::uint8_t> expectedPiece(lit.begin(), lit.begin() + 32);
+    for (const std::uint8_t command : {0x64, 0x66, 0x68})
+        EXPECT_EQ(PayloadOf(Transact(controller, 0x02, command, 0, {piece})), expectedPiece);
+    EXPECT_EQ(PayloadOf(Transact(controller, 0x02, kav::protocol::kGetImageBlock.code, 0, {piece, 0})), expectedPiece);
+
     // A product serial number whose fields are all in range.
     const std::vector<std::uint8_t> serial = controller.Block(kav::protocol::kGetProductSn.code, 0);
     ASSERT_EQ(serial.size(), 20u);

@@ -15,7 +15,8 @@ constexpr std::uint8_t kVendorIn = 0xC0;   // device to host, vendor, device
 constexpr std::uint8_t kInputType = 0x01;
 constexpr std::size_t kMaxInterruptTransfer = kUsbTransferSize;
 constexpr std::size_t kImageChunk = protocol::kImageChunkSize;
-constexpr std::size_t kLineBytes = 640;
+constexpr std::size_t kLineBytes = kCameraPixels;
+constexpr std::uint16_t kImageRows = 8;  // rows of the sensor an image covers
 
 // A stored block: the catalogue's get row, its set row (none: read-only) and the sub-codes
 // this controller keeps it under. A get returns the get row's size; a set must carry the
@@ -171,21 +172,24 @@ Controller::Controller(std::uint16_t productId) {
     for (const std::uint8_t unit : protocol::kBracketSubCodes) modes_[unit] = protocol::kAccessOff;
     modes_[protocol::kSingleSwitchSubCode] = protocol::kAccessOff;
 
-    // A recognisable image per camera: 640 x 8, each byte a function of its place.
+    // What each camera sees with nothing on the glass, the image device's grey line, is
+    // every row of its image and its top, data and reference lines.
+    Noise noise(1);
+    const std::vector<std::uint8_t> lit =
+        ImageTransfer(kNominalGeometry, Lens::Nominal(false), Lens::Nominal(true), {}, {}, {}, ImageLighting{}, noise);
     for (std::uint8_t camera = 0; camera < 2; ++camera) {
+        std::vector<std::uint8_t> line(kLineBytes, 0);
+        std::copy_n(lit.begin() + static_cast<std::ptrdiff_t>(camera * kImageSamplesPerCamera), kImageSamplesPerCamera,
+                    line.begin() + static_cast<std::ptrdiff_t>(kImageFirstPixel));
         Image& image = images_[camera];
-        image.width = 640;
-        image.height = 8;
-        image.pixels.resize(std::size_t{image.width} * image.height);
-        for (std::size_t i = 0; i < image.pixels.size(); ++i)
-            image.pixels[i] = static_cast<std::uint8_t>((i * 7 + camera * 101) & 0xFF);
-        for (const std::uint8_t command : {protocol::kGetImageLineTop.code, protocol::kGetImageLineData.code,
-                                           protocol::kGetImageLineReference.code}) {
-            std::vector<std::uint8_t> line(kLineBytes);
-            for (std::size_t i = 0; i < line.size(); ++i)
-                line[i] = static_cast<std::uint8_t>((i + command + camera * 3) & 0xFF);
-            image.lines[command] = std::move(line);
-        }
+        image.width = static_cast<std::uint16_t>(kLineBytes);
+        image.height = kImageRows;
+        image.pixels.clear();
+        for (std::uint16_t row = 0; row < image.height; ++row)
+            image.pixels.insert(image.pixels.end(), line.begin(), line.end());
+        for (const std::uint8_t command :
+             {protocol::kGetImageLineTop.code, protocol::kGetImageLineData.code, protocol::kGetImageLineReference.code})
+            image.lines[command] = line;
     }
 }
 
