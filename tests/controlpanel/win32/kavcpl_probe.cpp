@@ -25,7 +25,10 @@ int main(int argc, char** argv) {
             record.RegionByte = static_cast<std::uint8_t>(std::atoi(argv[3]));
             return screens.SetDeviceConfig(screen, record);
         });
-        if (!done) return 1;
+        if (!done) {
+            std::fprintf(stderr, "kavcpl_probe: screen %d could not be read\n", index);
+            return 1;
+        }
         std::printf("%d\n", record.RegionByte);
         return 0;
     }
