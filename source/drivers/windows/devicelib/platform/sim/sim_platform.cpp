@@ -47,7 +47,8 @@ Platform& Factory() {
 
 std::u16string StorePath(RegistryRoot root, std::u16string_view key) {
     std::u16string path = root == RegistryRoot::LocalMachine ? u"\\Registry\\Machine" : u"\\Registry\\User\\Current";
-    if (!key.empty()) path += u"\\" + std::u16string(key);
+    // Appended piecewise: g++ 12 at -O3 warns falsely (-Wrestrict) on a concatenated temporary.
+    if (!key.empty()) path.append(u"\\").append(key);
     return path;
 }
 
