@@ -357,21 +357,23 @@ std::string Format(const char* format, double a, double b, double c, double d) {
     return text;
 }
 
-const char* ColourOf(double mm) {
-    if (mm < 1) return "#2e8b57";
-    if (mm < 2) return "#e69500";
-    return "#d62728";
+// Colour classes of an error: under 1 mm, under 2 mm, beyond.
+constexpr const char* kColours[] = {"#2e8b57", "#e69500", "#d62728"};
+
+int ColourOf(double mm) {
+    return mm < 1 ? 0 : mm < 2 ? 1 : 2;
 }
 
 // One panel per case: the screen, its edge band, and each touch's error drawn ten times
-// its length from the finger to where it was reported.
+// its length from the finger to where it was reported. One path per colour keeps the
+// file small.
 std::string RenderSvg() {
     constexpr double kMagnify = 10;
     constexpr double kMargin = 20;
     constexpr double kTitle = 24;
     const auto& runs = Pictured();
     const double width = kMargin + static_cast<double>(runs.size()) * (kWidthMm + kMargin);
-    const double height = kTitle + kHeightMm + 2 * kMargin;
+    const double height = kTitle + kHeightMm + 3 * kMargin;
     std::string svg = Format(
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
         "font-family=\"sans-serif\" font-size=\"11\">\n<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n",
@@ -380,28 +382,39 @@ std::string RenderSvg() {
     for (const auto& [points, errors] : runs) {
         const double top = kTitle + kMargin;
         const std::string title = points == 0 ? "no calibration" : std::to_string(points) + " points";
-        svg += Format("<text x=\"%.1f\" y=\"%.1f\">", left, kTitle, 0, 0) + title +
-               " (errors drawn x10; green &lt; 1 mm, orange &lt; 2 mm, red)</text>\n";
+        svg += Format("<text x=\"%.1f\" y=\"%.1f\">", left, kTitle, 0, 0) + title + "</text>\n";
         svg += Format("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"black\"/>\n",
                       left, top, kWidthMm, kHeightMm);
         svg += Format(
             "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#999\" "
             "stroke-dasharray=\"2 2\"/>\n",
             left + kEdgeBandMm, top + kEdgeBandMm, kWidthMm - 2 * kEdgeBandMm, kHeightMm - 2 * kEdgeBandMm);
+        std::string arrows[3], dots[3], missing;
         for (const TouchError& e : errors) {
             const double x = left + e.truth.x, y = top + e.truth.y;
             if (!e.reported) {
-                svg += Format("<circle cx=\"%.2f\" cy=\"%.2f\" r=\"1.2\" fill=\"black\"/>\n", x, y, 0, 0);
+                missing += Format("M%.1f %.1fh0", x, y, 0, 0);
                 continue;
             }
-            const char* colour = ColourOf(e.Millimetres());
-            svg += Format("<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke-width=\"0.5\" stroke=\"", x, y,
-                          x + (e.reported->x - e.truth.x) * kMagnify, y + (e.reported->y - e.truth.y) * kMagnify) +
-                   colour + "\"/>\n";
-            svg += Format("<circle cx=\"%.2f\" cy=\"%.2f\" r=\"0.8\" fill=\"", x, y, 0, 0) + colour + "\"/>\n";
+            const int colour = ColourOf(e.Millimetres());
+            arrows[colour] += Format("M%.1f %.1fl%.1f %.1f", x, y, (e.reported->x - e.truth.x) * kMagnify,
+                                     (e.reported->y - e.truth.y) * kMagnify);
+            dots[colour] += Format("M%.1f %.1fh0", x, y, 0, 0);
         }
+        for (int c = 0; c < 3; ++c) {
+            if (arrows[c].empty()) continue;
+            svg += std::string("<path fill=\"none\" stroke-width=\"0.5\" stroke=\"") + kColours[c] + "\" d=\"" +
+                   arrows[c] + "\"/>\n";
+            svg += std::string("<path stroke-width=\"1.6\" stroke-linecap=\"round\" stroke=\"") + kColours[c] +
+                   "\" d=\"" + dots[c] + "\"/>\n";
+        }
+        if (!missing.empty())
+            svg += "<path stroke-width=\"2.4\" stroke-linecap=\"round\" stroke=\"black\" d=\"" + missing + "\"/>\n";
         left += kWidthMm + kMargin;
     }
+    svg += Format("<text x=\"%.1f\" y=\"%.1f\">", kMargin, height - kMargin / 2, 0, 0) +
+           "Each touch's error drawn ten times its length from the finger: green under 1 mm, orange under 2 mm, red "
+           "beyond; a black dot was not reported. Dashed: the 3.5 mm edge band.</text>\n";
     return svg + "</svg>\n";
 }
 
