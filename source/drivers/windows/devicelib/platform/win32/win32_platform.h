@@ -19,12 +19,21 @@ public:
     std::optional<uint8_t> ReadSerialByte(Handle port) override;
     void Sleep(uint32_t milliseconds) override;
 
-    // Not yet written for Win32, so Platform's failing defaults answer: GetHidString
-    // (HidD_Get*String), CreateInputReader (ReadFile with OVERLAPPED, CancelIoEx),
-    // RegisterRawInput (RegisterRawInputDevices on a sink window's thread),
-    // RegisterDeviceChange (RegisterDeviceNotificationW) and QueryRegistryValues
-    // (RegOpenKeyExW, RegQueryValueExW).
+    std::optional<std::u16string> GetHidString(Handle handle, HidString which) override;
+    std::unique_ptr<InputReader> CreateInputReader(Handle handle, std::size_t reportLength) override;
+    // Raw input is registered per process and per usage: a second live registration for the
+    // same usage takes its input away from the first, as RegisterRawInputDevices does.
+    std::unique_ptr<Registration> RegisterRawInput(std::span<const RawInputUsage> usages,
+                                                   RawInputCallback callback) override;
+    std::unique_ptr<Registration> RegisterDeviceChange(DeviceChangeCallback callback) override;
+    std::optional<std::vector<std::optional<RegistryData>>> QueryRegistryValues(
+        RegistryRoot root, std::u16string_view key, std::span<const std::u16string_view> names) override;
 };
+
+// The window classes of the hidden windows whose threads carry raw input and device
+// change; tests find the windows by them.
+inline constexpr wchar_t kRawInputSinkClass[] = L"RawInputWnd";
+inline constexpr wchar_t kDeviceChangeSinkClass[] = L"KavDeviceChangeSink";
 
 Win32Platform& Win32PlatformInstance();
 
