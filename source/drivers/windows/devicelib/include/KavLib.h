@@ -440,6 +440,50 @@ unsigned char Nerio_SetAntishakeMode(KAVLIB_HANDLE device, unsigned char mode);
 
 /* ---- Touch and image data delivery, device notification ----------------------------- */
 
+/* Callbacks run on a thread of KavLib's (touch data, raw input, image) or inside the
+ * registering thread's message dispatch (device notification). Pointers are valid only
+ * during the call.
+ * - touch: the 22-byte touch report, report[0] == 0x30;
+ * - image: block A and its length, block B and its length (at most 58 bytes each);
+ * - device notification: 0x8000 for an arriving HID interface, 0x8004 for a removed one,
+ *   once per interface; parameter is always 0. */
+typedef void (*NERIO_TOUCH_DATA_CALLBACK)(unsigned char* report);
+typedef void (*NERIO_IMAGE_DATA_CALLBACK)(unsigned char* blockA, int lengthA, unsigned char* blockB, int lengthB);
+typedef void (*NERIO_DEVICE_NOTIFY_CALLBACK)(uint32_t event, uint32_t parameter);
+
+/* One listener of each kind per process. A register returns 0, keeping the listener that
+ * runs, when one of its kind is registered; 0 too for a null callback, and for a handle
+ * that is INVALID_HANDLE_VALUE, null or cannot be read (it must be open for overlapped
+ * I/O, as Nerio_OpenTouchScreen opens it; KavLib never closes it). An unregister returns 0
+ * when nothing is registered.
+ *
+ * Unregistering waits for a callback in progress and for the listener's thread to end: once
+ * it returns, no callback runs, and no read is left pending on the handle. From inside the
+ * listener's own callback it cannot wait for itself; it returns at once, and the listener
+ * ends after that callback.
+ *
+ * The touch data listener reads 22-byte reports from device and passes on only those whose
+ * byte 0 is 0x30. The image listener reads 64-byte packet reports from the vendor collection
+ * (selector 0x36): it drops short reads and bad checksums, fills block A from sub-code 0 and
+ * B from sub-code 1, and calls back whenever both are held, releasing B; A pairs again with
+ * the next B. A listener whose handle fails (closed, device gone) stops reading and stays
+ * registered until unregistered. */
+unsigned char Nerio_RegisterTouchDataCallback(KAVLIB_HANDLE device, NERIO_TOUCH_DATA_CALLBACK callback);
+unsigned char Nerio_UnRegisterTouchDataCallback(void);
+unsigned char Nerio_RegisterImageDataCallback(KAVLIB_HANDLE device, NERIO_IMAGE_DATA_CALLBACK callback);
+unsigned char Nerio_UnRegisterImageDataCallback(void);
+
+/* Touch reports of the controller with product ID 0x0A31 from the system's raw input,
+ * without a handle; 0 when raw input cannot be registered. Other devices never reach it. */
+unsigned char Nerio_RegisterTouchCallback(NERIO_TOUCH_DATA_CALLBACK callback);
+unsigned char Nerio_UnRegisterTouchCallback(void);
+
+/* Arrival and removal of HID interfaces, delivered through a hidden window on the calling
+ * thread while that thread pumps messages. Register and unregister on the same thread. 0,
+ * nothing kept, when the window or the notification cannot be set up. */
+unsigned char Nerio_RegisterDeviceNotifyCallback(NERIO_DEVICE_NOTIFY_CALLBACK callback);
+unsigned char Nerio_UnRegisterDeviceNotifyCallback(void);
+
 #ifdef __cplusplus
 }  /* extern "C" */
 #endif
