@@ -387,6 +387,21 @@ TEST_F(RegistryStoreFile, UnreadableAndBadFilesAreReported) {
     EXPECT_THROW(store.SaveFile(dir_ / "no such dir" / "x.txt"), std::runtime_error);
 }
 
+TEST_F(RegistryStoreFile, FilesBeyondTheSizeLimitAreRefused) {
+    const std::filesystem::path file = dir_ / "huge.reg";
+    std::ofstream(file, std::ios::binary) << "[\\K]\n";
+    std::filesystem::resize_file(file, RegistryStore::kMaxTextSize + 1);
+    RegistryStore store;
+    try {
+        store.LoadFile(file);
+        ADD_FAILURE() << "loaded";
+    } catch (const RegistryFileError& error) {
+        EXPECT_EQ(error.Line(), 0u);
+        EXPECT_EQ(error.Reason(), "larger than 16 MiB");
+    }
+    EXPECT_FALSE(store.KeyExists(u"\\K"));
+}
+
 TEST(RegistryStore, ThreadsShareOneStore) {
     RegistryStore store;
     constexpr int kThreads = 4;

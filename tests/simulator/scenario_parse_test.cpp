@@ -1,6 +1,8 @@
 // The scenario format: what it accepts, and faults reported with their line.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "simulator/data/data_file.h"
@@ -143,13 +145,19 @@ TEST(ScenarioParse, TextsOverOneMebibyteAreRefusedWhole) {
     std::string text(1 << 20, '\n');
     EXPECT_TRUE(ParseScenario(text).gestures.empty());
     text += "0 tap 1 2\n";
-    try {
-        ParseScenario(text, "big.scn");
-        FAIL() << "accepted";
-    } catch (const ScenarioError& e) {
-        EXPECT_EQ(e.Line(), 0u);
-        EXPECT_EQ(e.Reason(), "larger than 1 MiB");
+    const std::filesystem::path file = std::filesystem::temp_directory_path() / "kav_scenario_big.scn";
+    std::ofstream(file, std::ios::binary) << text;
+    for (const bool fromFile : {false, true}) {
+        SCOPED_TRACE(fromFile ? "file" : "text");
+        try {
+            fromFile ? LoadScenario(file.string()) : ParseScenario(text, "big.scn");
+            ADD_FAILURE() << "accepted";
+        } catch (const ScenarioError& e) {
+            EXPECT_EQ(e.Line(), 0u);
+            EXPECT_EQ(e.Reason(), "larger than 1 MiB");
+        }
     }
+    std::filesystem::remove(file);
 }
 
 TEST(ScenarioParse, AMissingFileIsAnError) {

@@ -620,6 +620,9 @@ void RegistryStore::SaveFile(const std::filesystem::path& file) const {
 void RegistryStore::LoadFile(const std::filesystem::path& file) {
     std::error_code error;
     if (std::filesystem::is_directory(file, error)) throw RegistryFileError(file.string(), 0, "is a directory");
+    // Refused before it is read into memory.
+    if (const std::uintmax_t size = std::filesystem::file_size(file, error); !error && size > kMaxTextSize)
+        throw RegistryFileError(file.string(), 0, "larger than 16 MiB");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw RegistryFileError(file.string(), 0, "cannot be opened");
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

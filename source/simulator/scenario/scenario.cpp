@@ -4,10 +4,12 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string_view>
+#include <system_error>
 
 #include "kavusb/kmdf/usermode/kmdf_sim.h"
 #include "shared/device_packet.h"
@@ -393,6 +395,10 @@ Scenario ParseScenario(const std::string& text, const std::string& sourceName) {
 }
 
 Scenario LoadScenario(const std::string& file) {
+    // Refused before it is read into memory.
+    std::error_code error;
+    if (const std::uintmax_t size = std::filesystem::file_size(file, error); !error && size > kMaxScenarioBytes)
+        throw ScenarioError(file, 0, "larger than 1 MiB");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw ScenarioError(file, 0, "cannot open the file");
     std::ostringstream text;
