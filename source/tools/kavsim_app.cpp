@@ -115,7 +115,7 @@ std::string Colour(int contact) {
 void Usage(std::ostream& out) {
     out << "usage: kavsim [--svg FILE] [--registry FILE] [--brief] SCENARIO\n"
            "       kavsim serve [--port N] [--fps N] [--screens N] [--registry FILE] [SCENARIO]\n"
-           "       kavsim send [--address HOST:PORT] LINE...\n"
+           "       kavsim send [--address HOST:PORT] LINE\n"
            "Runs a scenario on a simulated touch screen: KavUSB starts on the simulated\n"
            "controller under the virtual HID stack, on a virtual clock, and the reports the\n"
            "operating system receives are printed decoded, then the report rate and the\n"

@@ -34,8 +34,8 @@ int RunKavsim(const std::vector<std::string>& args, std::ostream& out, std::ostr
 // kavsim serve: runs until a quit line, SIGINT or SIGTERM; 0 then, 1 when the screens or
 // the listener do not start, 2 for bad usage.
 int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-// kavsim send: each line to the service in turn, printing the answers; 0 when every line
-// was taken, 1 at the first refused one or when no service answers, 2 for bad usage.
+// kavsim send: one line (the arguments' words) to the service, printing its answer; 0 when
+// it was taken, 1 when refused or when no service answers, 2 for bad usage.
 int RunSend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace kav::tools

@@ -47,8 +47,9 @@ void ServeUsage(std::ostream& out) {
 }
 
 void SendUsage(std::ostream& out) {
-    out << "usage: kavsim send [--address HOST:PORT] LINE...\n"
-           "Sends each line to a running 'kavsim serve' and prints its answer. The address\n"
+    out << "usage: kavsim send [--address HOST:PORT] LINE\n"
+           "Sends one line (its words quoted or not) to a running 'kavsim serve' and prints the\n"
+           "answer; a refused line ends with exit code 1. The address\n"
            "defaults to KAVLIB_SIM, else 127.0.0.1:"
         << protocol::kDefaultPort
         << ". Lines are the timed lines of a scenario\n"
@@ -168,9 +169,20 @@ int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 0;
 }
 
+namespace {
+
+std::string AddressText(const platform::remote::ServiceAddress& address) {
+    return std::to_string(address.ipv4 >> 24) + "." + std::to_string((address.ipv4 >> 16) & 255) + "." +
+           std::to_string((address.ipv4 >> 8) & 255) + "." + std::to_string(address.ipv4 & 255) + ":" +
+           std::to_string(address.port);
+}
+
+}  // namespace
+
 int RunSend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     platform::remote::ServiceAddress address = platform::remote::ServiceAddressFromEnvironment();
-    std::vector<std::string> lines;
+    // The words of one line, quoted or not: kavsim send tap 200 150 means what it says.
+    std::string line;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--help" || args[i] == "-h") {
             SendUsage(out);
@@ -184,38 +196,31 @@ int RunSend(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             }
             address = *given;
         } else {
-            lines.push_back(args[i]);
+            line += (line.empty() ? "" : " ") + args[i];
         }
     }
-    if (lines.empty()) {
+    if (line.empty()) {
         err << "kavsim send: no line to send\n";
         SendUsage(err);
         return 2;
     }
-    const std::string where = std::to_string(address.ipv4 >> 24) + "." + std::to_string((address.ipv4 >> 16) & 255) +
-                              "." + std::to_string((address.ipv4 >> 8) & 255) + "." +
-                              std::to_string(address.ipv4 & 255) + ":" + std::to_string(address.port);
     const auto connection = platform::remote::ServiceConnection::Open(address.ipv4, address.port, nullptr);
     if (!connection) {
-        err << "kavsim send: no service at " << where << " (start one with 'kavsim serve')\n";
+        err << "kavsim send: no service at " << AddressText(address) << " (start one with 'kavsim serve')\n";
         return 1;
     }
-    for (const std::string& line : lines) {
-        const std::uint32_t id = connection->NewRequestId();
-        const auto reply =
-            connection->Call(protocol::Writer({id, protocol::MessageType::Control}).Text(line).Finish(), id);
-        if (!reply) {
-            err << "kavsim send: the service at " << where << " did not answer\n";
-            return 1;
-        }
-        protocol::Reader payload = reply->Payload();
-        const std::string answer = payload.Text();
-        if (reply->header.status != protocol::Status::kOk) {
-            err << "kavsim send: " << answer << "\n";
-            return 1;
-        }
-        out << answer << "\n";
+    const std::uint32_t id = connection->NewRequestId();
+    const auto reply = connection->Call(protocol::Writer({id, protocol::MessageType::Control}).Text(line).Finish(), id);
+    if (!reply) {
+        err << "kavsim send: the service at " << AddressText(address) << " did not answer\n";
+        return 1;
     }
+    const std::string answer = reply->Payload().Text();
+    if (reply->header.status != protocol::Status::kOk) {
+        err << "kavsim send: " << answer << "\n";
+        return 1;
+    }
+    out << answer << "\n";
     return 0;
 }
 

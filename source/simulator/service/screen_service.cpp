@@ -73,6 +73,12 @@ std::string Format(const char* format, auto... args) {
     return buffer;
 }
 
+std::string JoinWords(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+    return text;
+}
+
 ControlAnswer Fail(std::string reason) {
     return {false, std::move(reason)};
 }
@@ -358,6 +364,13 @@ ControlAnswer ScreenService::Gesture(const std::vector<std::string>& given, Scre
     try {
         parsed = sim::ParseScenario(text, "");
     } catch (const sim::ScenarioError& e) {
+        // A setting would only apply to screens still to start.
+        try {
+            if (sim::ParseScenario(JoinWords(given), "").gestures.empty())
+                return Fail("'" + given.front() +
+                            "' is a setting of the screens: give it in the scenario that kavsim serve starts with");
+        } catch (const sim::ScenarioError&) {
+        }
         return Fail(e.Reason());
     }
     if (parsed.gestures.size() != 1) return Fail("one gesture a line");
