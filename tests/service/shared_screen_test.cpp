@@ -87,7 +87,8 @@ void SharedScreen::ExpectSharedScreen(std::vector<std::string> client, std::map<
         ASSERT_EQ(setter->Wait(kPatience), 0);
     }
     const auto platform = platform::remote::MakeRemotePlatform({kLoopback, port_});
-    const std::vector<std::u16string> paths = platform->EnumerateHidInterfaces().value_or(std::vector<std::u16string>{});
+    const std::vector<std::u16string> paths =
+        platform->EnumerateHidInterfaces().value_or(std::vector<std::u16string>{});
     ASSERT_EQ(paths.size(), kInterfacesPerScreen);
     platform::UniqueHandle handle(platform->OpenHid(TouchPath(*platform), true), *platform);
     ASSERT_TRUE(handle);
