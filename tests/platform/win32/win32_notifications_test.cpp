@@ -346,7 +346,7 @@ bool RegAdd(const std::wstring& arguments) {
 TEST(Win32Registry, ValuesWrittenByRegAddReadBackInTheOrderAsked) {
     const std::wstring key = L"Software\\KavTests\\Win32Platform";
     RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-    ASSERT_TRUE(RegAdd(L"\"HKCU\\" + key + L"\" /v Mode /t REG_DWORD /d 0x12345678"));
+    ASSERT_TRUE(RegAdd(L"\"HKCU\\" + key + L"\" /v Mode /t REG_DWORD /d 305419896"));
     ASSERT_TRUE(RegAdd(L"\"HKCU\\" + key + L"\" /v Name /t REG_SZ /d Kav"));
 
     Win32Platform& platform = Win32PlatformInstance();
