@@ -226,11 +226,19 @@ bool Eliminate(CubicSums& s) {
     return true;
 }
 
-void StoreCubic(const CubicSums& s, const VectorN& rhs, DEVICE_CALIB_PARAS& record) {
+// The solution in the driver's cubic order, rounded to single precision.
+std::array<float, kCubicTerms> Solution(const CubicSums& s, const VectorN& rhs) {
+    std::array<float, kCubicTerms> coefficients{};
     for (int c = 0; c < kCubicTerms; ++c) {
         const int k = kCubicOrder[c];
-        record.Coef[c] = static_cast<float>(rhs[k] / s.normal[k][k]);
+        coefficients[c] = static_cast<float>(rhs[k] / s.normal[k][k]);
     }
+    return coefficients;
+}
+
+// The records are packed: their floats are copied in, never referred to.
+void StoreCubic(const std::array<float, kCubicTerms>& coefficients, DEVICE_CALIB_PARAS& record) {
+    std::memcpy(record.Coef, coefficients.data(), sizeof record.Coef);
 }
 
 }  // namespace
@@ -260,10 +268,12 @@ std::optional<CalibrationRecords> FitCubic(const CalibrationPoints& points) {
         sums = SumCubic(points, count);
     }
     if (!Eliminate(sums)) return std::nullopt;
+    const std::array<float, kCubicTerms> fx = Solution(sums, sums.forX);
+    const std::array<float, kCubicTerms> fy = Solution(sums, sums.forY);
+    if (!AllFinite(fx) || !AllFinite(fy)) return std::nullopt;
     CalibrationRecords records;
-    StoreCubic(sums, sums.forX, records.x);
-    StoreCubic(sums, sums.forY, records.y);
-    if (!AllFinite(records.x.Coef) || !AllFinite(records.y.Coef)) return std::nullopt;
+    StoreCubic(fx, records.x);
+    StoreCubic(fy, records.y);
     return records;
 }
 
