@@ -98,7 +98,8 @@ void DirectHost::Feed(std::span<const std::uint8_t> transfer) {
     size_t size = 0;
     auto* buffer = static_cast<std::uint8_t*>(WdfMemoryGetBuffer(transfer_, &size));
     const std::size_t n = std::min(transfer.size(), size);
-    std::memcpy(buffer, transfer.data(), n);
+    // An empty span may carry a null pointer, which memcpy must not see even for 0 bytes.
+    if (n != 0) std::memcpy(buffer, transfer.data(), n);
     std::memset(buffer + n, 0, size - n);
     Complete(transfer_);
 }
