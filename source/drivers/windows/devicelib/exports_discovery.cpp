@@ -1,6 +1,6 @@
 // Discovery and opening: shells over discovery.h and the platform.
 #include <algorithm>
-#include <string_view>
+#include <string>
 
 #include "devicelib/discovery.h"
 #include "devicelib/guarded.h"
@@ -21,11 +21,12 @@ static_assert(sizeof(KAVLIB_WCHAR) == sizeof(char16_t));
 static_assert(KAVLIB_MAX_PATH == kav::devicelib::kPathBufferChars);
 static_assert(KAVLIB_MAX_DEVICES == kav::devicelib::kMaxListedDevices);
 
-std::u16string_view PathOf(const KAVLIB_WCHAR* path) {
-    const auto* units = reinterpret_cast<const char16_t*>(path);
-    std::size_t length = 0;
-    while (length < kav::devicelib::kPathBufferChars && units[length] != 0) ++length;
-    return {units, length};
+// The caller's path as UTF-16 units, at most one buffer long.
+std::u16string PathOf(const KAVLIB_WCHAR* path) {
+    std::u16string units;
+    for (std::size_t i = 0; i < kav::devicelib::kPathBufferChars && path[i] != 0; ++i)
+        units.push_back(static_cast<char16_t>(path[i]));
+    return units;
 }
 
 // The caller's buffers in use: up to the first null pointer, at most the table's size.
@@ -43,9 +44,8 @@ unsigned char Enumerate(KAVLIB_WCHAR** paths, int& count, const InterfaceFilter&
         if (!listed) return false;
         for (std::size_t i = 0; i < listed->size(); ++i) {
             const std::u16string& path = (*listed)[i];
-            auto* out = reinterpret_cast<char16_t*>(paths[i]);
-            std::copy(path.begin(), path.end(), out);
-            out[path.size()] = 0;
+            std::transform(path.begin(), path.end(), paths[i], [](char16_t unit) { return KAVLIB_WCHAR(unit); });
+            paths[i][path.size()] = 0;
         }
         count = static_cast<int>(listed->size());
         return count > 0;
