@@ -79,21 +79,23 @@ void AccumulateSample(FIT_WORK* work, const TRACK_POINT& point, double t) {
     }
 }
 
-double FitPolynomial(FIT_WORK* work, int degree) {
-    if (degree < 0 || degree > kMaxFitDegree) return kFitFailed;
-    const std::int32_t n = work->Count;
-    if (n <= 0 || n > static_cast<std::int32_t>(kMaxFitSamples)) return kFitFailed;
+namespace {
 
-    constexpr int kMax = kMaxFitDegree + 1;
+constexpr int kMaxUnknowns = kMaxFitDegree + 1;
+
+// The normal equations of a least-squares fit of the given degree, solved for x, y and
+// size at once by elimination; coefficients lowest power first. False for a singular
+// system.
+bool SolveNormalEquations(const FIT_WORK& work, int degree, double* cx, double* cy, double* cz) {
     const int size = degree + 1;
-    double m[kMax][kMax];
-    double b[3][kMax];
-    int unknown[kMax];  // which coefficient column i of m currently stands for
+    double m[kMaxUnknowns][kMaxUnknowns];
+    double b[3][kMaxUnknowns];
+    int unknown[kMaxUnknowns];  // which coefficient column i of m currently stands for
     for (int i = 0; i < size; ++i) {
-        for (int k = 0; k < size; ++k) m[i][k] = work->PowerSum[i + k];
-        b[0][i] = work->MomentX[i];
-        b[1][i] = work->MomentY[i];
-        b[2][i] = work->MomentSize[i];
+        for (int k = 0; k < size; ++k) m[i][k] = work.PowerSum[i + k];
+        b[0][i] = work.MomentX[i];
+        b[1][i] = work.MomentY[i];
+        b[2][i] = work.MomentSize[i];
         unknown[i] = i;
     }
 
@@ -101,7 +103,7 @@ double FitPolynomial(FIT_WORK* work, int degree) {
         if (m[i][i] == 0.0) {
             int swap = i + 1;
             while (swap < size && m[i][swap] == 0.0) ++swap;
-            if (swap == size) return kFitFailed;
+            if (swap == size) return false;
             // Exchanging columns renames the unknowns and leaves the equations, so the
             // right-hand sides stay; the order is undone after back-substitution. All rows
             // take part, the finished ones included, since back-substitution reads them.
@@ -131,29 +133,45 @@ double FitPolynomial(FIT_WORK* work, int degree) {
         }
     }
 
-    double cx[kMax] = {};
-    double cy[kMax] = {};
-    double cz[kMax] = {};
     for (int i = 0; i < size; ++i) {
         cx[unknown[i]] = b[0][i];
         cy[unknown[i]] = b[1][i];
         cz[unknown[i]] = b[2][i];
     }
+    return true;
+}
 
+// Root mean square of the (x, y) misses with the worst sample left out.
+double Residual(const FIT_WORK& work, int degree, const double* cx, const double* cy) {
+    const std::int32_t n = work.Count;
     double sum = 0.0;
     double worst = 0.0;
     for (std::int32_t s = 0; s < n; ++s) {
-        const double t = work->T[s];
-        const double ex = Horner(cx, degree, t) - work->X[s];
-        const double ey = Horner(cy, degree, t) - work->Y[s];
+        const double t = work.T[s];
+        const double ex = Horner(cx, degree, t) - work.X[s];
+        const double ey = Horner(cy, degree, t) - work.Y[s];
         const double e = ex * ex + ey * ey;
         sum += e;
         if (e > worst) worst = e;
     }
-    const double residual = std::sqrt((sum - worst) / (n >= 2 ? n - 1 : n));
+    return std::sqrt((sum - worst) / (n >= 2 ? n - 1 : n));
+}
+
+}  // namespace
+
+double FitPolynomial(FIT_WORK* work, int degree) {
+    if (degree < 0 || degree > kMaxFitDegree) return kFitFailed;
+    const std::int32_t n = work->Count;
+    if (n <= 0 || n > static_cast<std::int32_t>(kMaxFitSamples)) return kFitFailed;
+
+    double cx[kMaxUnknowns] = {};
+    double cy[kMaxUnknowns] = {};
+    double cz[kMaxUnknowns] = {};
+    if (!SolveNormalEquations(*work, degree, cx, cy, cz)) return kFitFailed;
+    const double residual = Residual(*work, degree, cx, cy);
 
     // A nearly singular system can still overflow; the track must never see that.
-    for (int k = 0; k < size; ++k) {
+    for (int k = 0; k <= degree; ++k) {
         if (!std::isfinite(cx[k]) || !std::isfinite(cy[k]) || !std::isfinite(cz[k])) return kFitFailed;
     }
     if (!std::isfinite(residual)) return kFitFailed;
