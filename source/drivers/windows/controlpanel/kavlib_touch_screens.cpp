@@ -2,8 +2,11 @@
 
 #include <KavLib.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace kav::cpl {
 namespace {
@@ -12,6 +15,18 @@ static_assert(sizeof(DEVICE_CONFIG) == sizeof(KAVLIB_RECORD));
 
 // Text buffers of the About dialog's reads.
 constexpr std::size_t kTextBufferSize = 64;
+
+// KavLib takes a plain function and keeps one registration per process; this is where that
+// one registration's target lives. Only the registering thread touches it: KavLib calls
+// back on that thread.
+DeviceNotifyCallback& NotifyTarget() {
+    static DeviceNotifyCallback target;
+    return target;
+}
+
+void ForwardDeviceEvent(std::uint32_t event, std::uint32_t parameter) {
+    if (const DeviceNotifyCallback& target = NotifyTarget()) target(event, parameter);
+}
 
 }  // namespace
 
@@ -26,7 +41,9 @@ std::vector<ScreenHandle> KavLibTouchScreens::GetTouchScreenInformation() {
     unsigned char count = 0;
     Nerio_GetTouchScreenInformation(handles.data(), count);
     const std::size_t listed = std::min<std::size_t>(count, handles.size());
-    return {handles.begin(), handles.begin() + static_cast<std::ptrdiff_t>(listed)};
+    // Parentheses, not braces: a braced pair of iterators would be a list of two handles,
+    // since a pointer to a handle converts to a handle.
+    return std::vector<ScreenHandle>(handles.begin(), handles.begin() + static_cast<std::ptrdiff_t>(listed));
 }
 
 void KavLibTouchScreens::Close(ScreenHandle screen) {
@@ -76,6 +93,20 @@ std::optional<std::uint16_t> KavLibTouchScreens::GetUsbCableVersion(ScreenHandle
     unsigned short version = 0;
     if (GetUSBCableVersion(screen, version) == 0) return std::nullopt;
     return version;
+}
+
+bool KavLibTouchScreens::RegisterDeviceNotifyCallback(DeviceNotifyCallback callback) {
+    if (!callback || NotifyTarget()) return false;
+    NotifyTarget() = std::move(callback);
+    if (Nerio_RegisterDeviceNotifyCallback(&ForwardDeviceEvent) != 0) return true;
+    NotifyTarget() = nullptr;
+    return false;
+}
+
+bool KavLibTouchScreens::UnRegisterDeviceNotifyCallback() {
+    const bool registered = Nerio_UnRegisterDeviceNotifyCallback() != 0;
+    NotifyTarget() = nullptr;
+    return registered;
 }
 
 }  // namespace kav::cpl
