@@ -4,9 +4,8 @@
 extern "C" {
 // KavCalib's entry (ordinal 1): one whole session on the caller's handle, which it never
 // closes; 1 when a calibration was stored. The validator may reject points; none is given.
-typedef unsigned char (*NERIO_CALIBRATER_VALIDATOR)(int regionMode, int regionIndex, int pointCount,
-                                                   int targetIndex, int targetX, int targetY, int rawX,
-                                                   int rawY);
+typedef unsigned char (*NERIO_CALIBRATER_VALIDATOR)(int regionMode, int regionIndex, int pointCount, int targetIndex,
+                                                    int targetX, int targetY, int rawX, int rawY);
 unsigned char NERIO_Calibrater_Start(void* device, int regionMode, NERIO_CALIBRATER_VALIDATOR validator);
 }
 
