@@ -66,10 +66,6 @@ bool DeviceNameMatches(std::u16string_view deviceName) {
     return upper.find(filter) != std::u16string::npos;
 }
 
-bool IsWindows7OrLater(std::uint32_t majorVersion, std::uint32_t minorVersion) {
-    return majorVersion > 6 || (majorVersion == 6 && minorVersion >= 1);
-}
-
 bool DecideBeep(const _NERIO_DRIVER_CONFIG& config, bool isWindows7, const RawInputRecord& record, BeepState& state) {
     if (config.BeepMode >= kBeepModes.size()) return false;
     const bool digitizer = isWindows7 && config.Mode == kDigitizerMode;

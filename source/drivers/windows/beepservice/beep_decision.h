@@ -9,6 +9,7 @@
 
 #include "shared/driver_config.h"
 #include "shared/hid_reports.h"
+#include "shared/windows_version.h"
 
 namespace kav::beep {
 
@@ -18,9 +19,8 @@ inline constexpr std::string_view kDeviceNameFilter = "HID#VID_4B1D&PID_0A31";
 // True when the device name, its ASCII letters upper-cased, contains the filter.
 bool DeviceNameMatches(std::u16string_view deviceName);
 
-// Windows 7 or later, where the driver's digitizer reports (Mode 2) are touch input. The
-// version as GetVersionEx reports it.
-bool IsWindows7OrLater(std::uint32_t majorVersion, std::uint32_t minorVersion);
+// Windows 7 or later, where the driver's digitizer reports (Mode 2) are touch input.
+using kav::IsWindows7OrLater;
 
 // Mode 2: the driver reports touches as a digitizer rather than as mouse clicks.
 inline constexpr std::uint8_t kDigitizerMode = 2;

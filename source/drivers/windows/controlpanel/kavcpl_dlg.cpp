@@ -6,6 +6,7 @@
 
 #include "controlpanel/resource.h"
 #include "controlpanel/screen_record.h"
+#include "shared/windows_version.h"
 
 namespace kav::cpl {
 namespace {
@@ -287,7 +288,7 @@ void CKavCplDlg::ShowMessage(std::string_view textKey, std::string_view captionK
 }
 
 bool PassesVersionTest(const std::optional<OsVersion>& version) {
-    return version && version->major >= 6 && version->minor >= 1;
+    return version && IsWindows7OrLater(version->major, version->minor);
 }
 
 }  // namespace kav::cpl

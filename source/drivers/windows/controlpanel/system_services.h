@@ -28,8 +28,8 @@ public:
     virtual int ShellOpen(const std::string& path) = 0;
 };
 
-// The version test of the control panel: major at least 6 and minor at least 1, taken
-// literally. A failed query counts as an old system.
+// The version test of the control panel: 6.1 or later, so that a 10.0 system is not taken
+// for an older one. A failed query counts as an old system.
 bool PassesVersionTest(const std::optional<OsVersion>& version);
 
 }  // namespace kav::cpl
