@@ -20,6 +20,8 @@
 #include "devicelib/platform/sim/sim_platform.h"
 #include "shared/device_packet.h"
 #include "simulator/controller/firmware.h"
+#include "simulator/controller/optics.h"
+#include "simulator/controller/run_length.h"
 #include "simulator/hidstack/hid_stack.h"
 
 namespace kav::devicelib {
@@ -30,12 +32,27 @@ using Bytes = std::vector<uint8_t>;
 
 const platform::Handle kScreen = reinterpret_cast<platform::Handle>(std::uintptr_t{0x1000});
 
+Bytes TouchReport(uint8_t id, uint8_t marker) {
+    Bytes report(kTouchDataReportLength, 0);
+    report[0] = id;
+    report[3] = marker;
+    return report;
+}
+
+// A 64-byte packet report whose payload is `payload` bytes of `fill`.
+Bytes ImageReport(uint8_t subCode, uint8_t fill, std::size_t payload = 20) {
+    Bytes report(kImageReportLength, 0);
+    BuildFramedPacket(0x01, 0x01, subCode, std::vector<uint8_t>(payload, fill).data(), payload, report.data());
+    report[0] = 0x36;
+    return report;
+}
+
 // Reports queued by the test, or an endless stream, read as the listeners read them.
 struct ReportFeed {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<Bytes> queue;
-    bool endless = false;  // every read gets a touch report at once
+    bool endless = false;  // every read gets a report at once: touch, or image blocks A and B by turns
     std::atomic<int> liveReaders{0};
 
     void Push(Bytes report) {
@@ -64,8 +81,11 @@ public:
             lock.unlock();
             std::this_thread::sleep_for(50us);
             if (cancelled_.exchange(false)) return {platform::ReadStatus::Cancelled, 0};
-            buffer[0] = 0x30;
-            return {platform::ReadStatus::Report, std::min(buffer.size(), reportLength_)};
+            const Bytes report = reportLength_ == kImageReportLength ? ImageReport(uint8_t(++streamed_ % 2), 0x11)
+                                                                     : TouchReport(0x30, 0);
+            const std::size_t length = std::min(buffer.size(), report.size());
+            std::copy_n(report.begin(), length, buffer.begin());
+            return {platform::ReadStatus::Report, length};
         }
         feed_.changed.wait_for(lock, std::chrono::milliseconds(waitMs),
                                [&] { return cancelled_ || !feed_.queue.empty(); });
@@ -91,15 +111,39 @@ private:
     ReportFeed& feed_;
     std::size_t reportLength_;
     std::atomic<bool> cancelled_{false};
+    unsigned streamed_ = 0;
 };
 
-class ScriptedRegistration final : public platform::Registration {
+class ScriptedRegistration : public platform::Registration {
 public:
     explicit ScriptedRegistration(std::atomic<int>& live) : live_(live) { ++live_; }
     ~ScriptedRegistration() override { --live_; }
 
 private:
     std::atomic<int>& live_;
+};
+
+// Raw input from the controller as fast as it comes, on a thread of the platform's; as the
+// platform promises, going away waits for the callback in progress.
+class StreamingRegistration final : public ScriptedRegistration {
+public:
+    StreamingRegistration(std::atomic<int>& live, platform::RawInputCallback callback)
+        : ScriptedRegistration(live), thread_([this, callback = std::move(callback)] {
+              const platform::RawInputEvent event{platform::RawInputEvent::Kind::Hid,
+                                                  u"\\\\?\\HID#VID_4B1D&PID_0A31&Col01#1", TouchReport(0x30, 0), 0};
+              while (!stop_) {
+                  callback(event);
+                  std::this_thread::sleep_for(50us);
+              }
+          }) {}
+    ~StreamingRegistration() override {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 class ScriptedPlatform final : public platform::FailingPlatform {
@@ -110,6 +154,7 @@ public:
     }
     std::unique_ptr<platform::Registration> RegisterRawInput(std::span<const platform::RawInputUsage>,
                                                              platform::RawInputCallback callback) override {
+        if (feed.endless) return std::make_unique<StreamingRegistration>(liveRegistrations, std::move(callback));
         rawInput = std::move(callback);
         return std::make_unique<ScriptedRegistration>(liveRegistrations);
     }
@@ -156,21 +201,6 @@ void OtherTouch(unsigned char*) {}
 void RecordImage(unsigned char* a, int lengthA, unsigned char* b, int lengthB) {
     std::lock_guard lock(g_seen.mutex);
     g_seen.images.emplace_back(Bytes(a, a + lengthA), Bytes(b, b + lengthB));
-}
-
-Bytes TouchReport(uint8_t id, uint8_t marker) {
-    Bytes report(kTouchDataReportLength, 0);
-    report[0] = id;
-    report[3] = marker;
-    return report;
-}
-
-// A 64-byte packet report whose payload is `payload` bytes of `fill`.
-Bytes ImageReport(uint8_t subCode, uint8_t fill, std::size_t payload = 20) {
-    Bytes report(kImageReportLength, 0);
-    BuildFramedPacket(0x01, 0x01, subCode, std::vector<uint8_t>(payload, fill).data(), payload, report.data());
-    report[0] = 0x36;
-    return report;
 }
 
 template <typename Predicate>
@@ -379,38 +409,114 @@ TEST_F(Listener, RawInputPassesOnlyTheControllersTouchReports) {
     EXPECT_EQ(g_seen.touches, (std::vector<Bytes>{TouchReport(0x30, 1), TouchReport(0x30, 5)}));
 }
 
-std::atomic<bool> g_stopped{false};
-std::atomic<int> g_lateCalls{0};
-std::atomic<int> g_calls{0};
-
-void CountingTouch(unsigned char*) {
-    ++g_calls;
-    if (g_stopped) ++g_lateCalls;
-}
-void CountingImage(unsigned char*, int, unsigned char*, int) {
-    ++g_calls;
-    if (g_stopped) ++g_lateCalls;
-}
+// Per listener kind: calls, and calls that came after its unregister had returned.
+struct StreamCounts {
+    std::atomic<bool> stopped{false};
+    std::atomic<int> calls{0};
+    std::atomic<int> late{0};
+    void Call() {
+        ++calls;
+        if (stopped) ++late;
+    }
+};
+StreamCounts g_touchStream, g_imageStream, g_rawStream;
 
 TEST_F(Listener, RegisteringAndUnregisteringWhileReportsStream) {
     platform_.feed.endless = true;
-    g_lateCalls = 0;
-    g_calls = 0;
+    struct Kind {
+        const char* name;
+        StreamCounts& counts;
+        bool (*start)();
+        unsigned char (*stop)();
+    };
+    const Kind kinds[] = {
+        {"touch data", g_touchStream,
+         [] { return Nerio_RegisterTouchDataCallback(kScreen, [](unsigned char*) { g_touchStream.Call(); }) == 1; },
+         Nerio_UnRegisterTouchDataCallback},
+        {"image", g_imageStream,
+         [] {
+             return Nerio_RegisterImageDataCallback(
+                        kScreen, [](unsigned char*, int, unsigned char*, int) { g_imageStream.Call(); }) == 1;
+         },
+         Nerio_UnRegisterImageDataCallback},
+        {"raw input", g_rawStream,
+         [] { return Nerio_RegisterTouchCallback([](unsigned char*) { g_rawStream.Call(); }) == 1; },
+         Nerio_UnRegisterTouchCallback},
+    };
     for (int round = 0; round < 200; ++round) {
-        g_stopped = false;
-        ASSERT_EQ(Nerio_RegisterTouchDataCallback(kScreen, CountingTouch), 1);
-        ASSERT_EQ(Nerio_RegisterImageDataCallback(kScreen, CountingImage), 1);
-        ASSERT_EQ(Nerio_RegisterTouchCallback(CountingTouch), 1);
+        for (const Kind& kind : kinds) {
+            kind.counts.stopped = false;
+            ASSERT_TRUE(kind.start()) << kind.name;
+        }
         if (round % 8 == 0) std::this_thread::sleep_for(1ms);
-        ASSERT_EQ(Nerio_UnRegisterTouchDataCallback(), 1);
-        ASSERT_EQ(Nerio_UnRegisterImageDataCallback(), 1);
-        ASSERT_EQ(Nerio_UnRegisterTouchCallback(), 1);
-        g_stopped = true;
+        for (const Kind& kind : kinds) {
+            ASSERT_EQ(kind.stop(), 1) << kind.name;
+            kind.counts.stopped = true;
+        }
     }
-    EXPECT_GT(g_calls, 0);
-    EXPECT_EQ(g_lateCalls, 0);
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        EXPECT_GT(kind.counts.calls, 0);
+        EXPECT_EQ(kind.counts.late, 0);
+    }
     EXPECT_EQ(platform_.feed.liveReaders, 0);
     EXPECT_EQ(platform_.liveRegistrations, 0);
+}
+
+// The image listener on the real driver: in work mode 0xF5 it forwards every camera-line
+// packet to the vendor collection, and the listener pairs what it forwarded.
+TEST(ImageListenerOnTheSimulatedStack, PairsTheCameraLinesTheDriverForwards) {
+#ifdef _WIN32
+    _putenv_s("KAVLIB_PLATFORM", "sim");
+#endif
+    g_seen.Clear();
+    kmdf::VirtualClock clock{1'000'000};
+    sim::Controller controller;
+    sim::HidStack stack{sim::HostEnvironment{&clock, nullptr}};
+    ASSERT_EQ(stack.Attach(controller).status, STATUS_SUCCESS);
+    platform::sim::InstallSimPlatform(&stack);
+
+    std::array<KAVLIB_HANDLE, KAVLIB_MAX_DEVICES> screens{};
+    unsigned char count = 0;
+    ASSERT_EQ(Nerio_GetTouchScreenInformation(screens.data(), count), 1);
+    ASSERT_EQ(Nerio_SetWorkMode(screens[0], 0xF5), 1);
+    std::array<std::array<KAVLIB_WCHAR, KAVLIB_MAX_PATH>, KAVLIB_MAX_DEVICES> buffers{};
+    std::array<KAVLIB_WCHAR*, KAVLIB_MAX_DEVICES> paths{};
+    for (std::size_t i = 0; i < paths.size(); ++i) paths[i] = buffers[i].data();
+    int listed = 0;
+    ASSERT_EQ(EnumDevice_HID(paths.data(), listed, KAVLIB_COLLECTION_VENDOR), 1);
+    KAVLIB_HANDLE vendor = nullptr;
+    ASSERT_EQ(Nerio_OpenTouchScreen(paths[0], vendor), 1);
+    ASSERT_EQ(Nerio_RegisterImageDataCallback(vendor, RecordImage), 1);
+
+    // Sub-codes 0, 1, 1, 0, 1: lines told apart by where their shadow falls.
+    const uint8_t subCodes[] = {0, 1, 1, 0, 1};
+    std::vector<Bytes> payloads;
+    for (std::size_t i = 0; i < std::size(subCodes); ++i) {
+        const auto line = sim::LineWithShadows(sim::kCameraPixels, {{100 + 40 * i, 130 + 40 * i}});
+        const std::vector<uint8_t> transfer = sim::LineTransfer(subCodes[i], line);
+        payloads.emplace_back(transfer.begin() + 5, transfer.begin() + 4 + transfer[3]);
+        ASSERT_TRUE(controller.QueueTransfer(transfer));
+    }
+    stack.Pump();
+    ASSERT_TRUE(WaitUntil([] {
+        std::lock_guard lock(g_seen.mutex);
+        return g_seen.images.size() >= 3;
+    }));
+    EXPECT_EQ(Nerio_UnRegisterImageDataCallback(), 1);
+    {
+        std::lock_guard lock(g_seen.mutex);
+        const std::vector<std::pair<Bytes, Bytes>> expected = {
+            {payloads[0], payloads[1]}, {payloads[0], payloads[2]}, {payloads[3], payloads[4]}};
+        EXPECT_EQ(g_seen.images, expected);
+    }
+    Nerio_CloseTouchScreen(vendor);
+    Nerio_CloseTouchScreen(screens[0]);
+    platform::sim::InstallSimPlatform(nullptr);
+    platform::SetSimPlatformFactory(nullptr);
+#ifdef _WIN32
+    _putenv_s("KAVLIB_PLATFORM", "");
+#endif
 }
 
 // --- Device notification ---
@@ -477,11 +583,15 @@ protected:
     void TearDown() override {
         Nerio_UnRegisterDeviceNotifyCallback();
         SetNotifyWindowFactory(nullptr);
+        platform::SetPlatform(nullptr);
     }
+
+    // A member, so that a registration left by a case ends in TearDown while its platform lives.
+    ScriptedPlatform scripted_;
 };
 
 TEST_F(DeviceNotify, EventsRunInTheRegisteringThreadsDispatchOnly) {
-    ScriptedPlatform scripted;
+    ScriptedPlatform& scripted = scripted_;
     platform::SetPlatform(&scripted);
     EXPECT_EQ(Nerio_UnRegisterDeviceNotifyCallback(), 0);
     ASSERT_EQ(Nerio_RegisterDeviceNotifyCallback(RecordNotify), 1);
@@ -513,7 +623,6 @@ TEST_F(DeviceNotify, EventsRunInTheRegisteringThreadsDispatchOnly) {
     EXPECT_EQ(g_windows.live, 0);
     scripted.refuseDeviceChange = false;
     EXPECT_EQ(Nerio_RegisterDeviceNotifyCallback(RecordNotify), 1);
-    platform::SetPlatform(nullptr);
 }
 
 TEST_F(DeviceNotify, OneArrivalAndOneRemovalPerInterfaceOfAPluggedScreen) {
