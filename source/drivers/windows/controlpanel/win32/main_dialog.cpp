@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "controlpanel/resource.h"
+#include "controlpanel/win32/about_dialog.h"
 
 namespace kav::cpl::win32 {
 namespace {
@@ -18,7 +19,7 @@ MainDialog* g_filtered = nullptr;
 }  // namespace
 
 MainDialog::MainDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system)
-    : module_(module), presenter_(*this, screens, system) {}
+    : module_(module), screens_(screens), system_(system), presenter_(*this, screens, system) {}
 
 MainDialog::~MainDialog() {
     if (keyFilter_) UnhookWindowsHookEx(keyFilter_);
@@ -35,7 +36,12 @@ INT_PTR MainDialog::Run() {
 }
 
 LRESULT CALLBACK MainDialog::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
-    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    auto* message = reinterpret_cast<MSG*>(lParam);
+    // The modeless Mapping dialog has no loop of its own; this one serves its keys too.
+    if (code == MSGF_DIALOGBOX && g_filtered && g_filtered->mapping_ &&
+        g_filtered->mapping_->PreTranslateMessage(*message)) {
+        return 1;
+    }
     if (code == MSGF_DIALOGBOX && g_filtered && message->message == WM_KEYDOWN &&
         (message->hwnd == g_filtered->window_ || IsChild(g_filtered->window_, message->hwnd)) &&
         CKavCplDlg::SwallowsKey(static_cast<unsigned>(message->wParam))) {
@@ -252,24 +258,35 @@ void MainDialog::PostDeviceChanged(std::uint32_t event, std::uint32_t parameter)
     PostMessageA(window_, UM_DEVICECHANGED, event, parameter);
 }
 
-// The Settings, About and Mapping dialogs are not part of the program yet: the first two
-// end the busy cursor as the dialogs would, and Mapping reports that it could not open.
+// The Settings dialog is not part of the program yet: it ends the busy cursor as the
+// dialog would.
 void MainDialog::RunSettingsDialog(int) {
     EndWaitCursor();
 }
 
-void MainDialog::RunAboutDialog(int) {
-    EndWaitCursor();
+void MainDialog::RunAboutDialog(int screenIndex) {
+    AboutDialog about(module_, screens_, system_, screenIndex, [this] { EndWaitCursor(); });
+    about.Run(window_);
 }
 
-bool MainDialog::CreateMappingDialog(const MappingInput&) {
-    return false;
+// A dialog that closed itself while it initialised (the screens changed) is gone at once,
+// and the window is usable again.
+bool MainDialog::CreateMappingDialog(const MappingInput& input) {
+    mapping_ = std::make_unique<MappingDialog>(module_, screens_, system_, presenter_.sharedLayout(), input);
+    if (!mapping_->Create(window_)) mapping_.reset();
+    return mapping_ != nullptr;
 }
 
-void MainDialog::ShowMappingDialog() {}
+void MainDialog::ShowMappingDialog() {
+    if (mapping_) mapping_->Show();
+}
 
-void MainDialog::DestroyMappingDialog() {}
+void MainDialog::DestroyMappingDialog() {
+    mapping_.reset();
+}
 
-void MainDialog::PostCloseMappingDialog() {}
+void MainDialog::PostCloseMappingDialog() {
+    if (mapping_) mapping_->PostClose();
+}
 
 }  // namespace kav::cpl::win32

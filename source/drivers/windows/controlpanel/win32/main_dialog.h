@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "controlpanel/kavcpl_dlg.h"
+#include "controlpanel/win32/mapping_dialog.h"
 
 namespace kav::cpl::win32 {
 
@@ -56,7 +57,10 @@ private:
     HWND List() const;
 
     HINSTANCE module_;
+    TouchScreens& screens_;
+    SystemServices& system_;
     CKavCplDlg presenter_;
+    std::unique_ptr<MappingDialog> mapping_;
     HWND window_ = nullptr;
     HICON largeIcon_ = nullptr;
     HICON smallIcon_ = nullptr;

@@ -1,0 +1,44 @@
+#include "controlpanel/win32/about_dialog.h"
+
+#include "controlpanel/resource.h"
+
+namespace kav::cpl::win32 {
+
+AboutDialog::AboutDialog(HINSTANCE module, TouchScreens& screens, LanguageFiles& languages, int screenIndex,
+                         std::function<void()> endWaitCursor)
+    : module_(module), presenter_(*this, screens, languages, screenIndex), endWaitCursor_(std::move(endWaitCursor)) {}
+
+void AboutDialog::Run(HWND parent) {
+    DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_ABOUTBOX), parent, &AboutDialog::DialogProc,
+                    reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK AboutDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<AboutDialog*>(lParam);
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        self->window_ = window;
+        self->presenter_.OnInitDialog();
+        return TRUE;
+    }
+    // OK, and Escape or the close box, which the dialog manager sends as IDCANCEL.
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDC_ABOUT_OK || LOWORD(wParam) == IDCANCEL)) {
+        ::EndDialog(window, IDOK);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void AboutDialog::SetCaption(const std::string& text) {
+    SetWindowTextA(window_, text.c_str());
+}
+
+void AboutDialog::SetControlText(int controlId, const std::string& text) {
+    SetDlgItemTextA(window_, controlId, text.c_str());
+}
+
+void AboutDialog::EndWaitCursor() {
+    if (endWaitCursor_) endWaitCursor_();
+}
+
+}  // namespace kav::cpl::win32

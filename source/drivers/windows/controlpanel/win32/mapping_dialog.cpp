@@ -1,0 +1,323 @@
+#include "controlpanel/win32/mapping_dialog.h"
+
+#include <commctrl.h>
+
+#include "controlpanel/program_start.h"
+#include "controlpanel/resource.h"
+#include "controlpanel/win32/screen_images.h"
+#include "controlpanel/win32/unique_resource.h"
+#include "controlpanel/win32/win32_system.h"
+
+namespace kav::cpl::win32 {
+namespace {
+
+const char* const kWaitCursor = MAKEINTRESOURCEA(32514);   // IDC_WAIT
+const char* const kArrowCursor = MAKEINTRESOURCEA(32512);  // IDC_ARROW
+
+// An identification window: owns itself and goes with its window.
+class MonitorShowDialog : public MonitorShowView {
+public:
+    explicit MonitorShowDialog(std::string text) : presenter_(*this, std::move(text)) {}
+
+    // Creates the window owned by `owner` over `area`; deletes itself when it fails.
+    static void Open(HINSTANCE module, HWND owner, std::string text, const MonitorRect& area) {
+        auto* dialog = new MonitorShowDialog(std::move(text));
+        const HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_MONITOR_SHOW), owner,
+                                               &MonitorShowDialog::DialogProc, reinterpret_cast<LPARAM>(dialog));
+        if (!window) {
+            delete dialog;
+            return;
+        }
+        SetWindowPos(window, HWND_TOPMOST, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                     SWP_SHOWWINDOW);
+        SetForegroundWindow(window);
+        SetFocus(window);
+    }
+
+    void SetTimer(unsigned id, unsigned intervalMs) override { ::SetTimer(window_, id, intervalMs, nullptr); }
+    void KillTimer(unsigned id) override { ::KillTimer(window_, id); }
+    void Close() override { DestroyWindow(window_); }
+    void PostClose() override { PostMessageA(window_, WM_CLOSE, 0, 0); }
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_INITDIALOG) {
+            SetWindowLongPtrA(window, DWLP_USER, lParam);
+            reinterpret_cast<MonitorShowDialog*>(lParam)->window_ = window;
+        }
+        auto* self = reinterpret_cast<MonitorShowDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+        if (!self) return FALSE;
+        switch (message) {
+            case WM_INITDIALOG:
+                self->presenter_.OnInitDialog();
+                return TRUE;
+            case WM_TIMER:
+                self->presenter_.OnTimer(static_cast<unsigned>(wParam));
+                return TRUE;
+            case WM_KEYDOWN:
+                self->presenter_.OnKeyDown(static_cast<unsigned>(wParam));
+                return TRUE;
+            case WM_GETDLGCODE:
+                // Escape comes here as a key, not as the dialog manager's IDCANCEL.
+                SetWindowLongPtrA(window, DWLP_MSGRESULT, DLGC_WANTALLKEYS);
+                return TRUE;
+            case WM_CLOSE:
+                DestroyWindow(window);
+                return TRUE;
+            case WM_PAINT:
+                self->Paint();
+                return TRUE;
+            case WM_NCDESTROY:
+                SetWindowLongPtrA(window, DWLP_USER, 0);
+                delete self;
+                return FALSE;
+            default:
+                return FALSE;
+        }
+    }
+
+    void Paint() {
+        PAINTSTRUCT paint;
+        const HDC dc = BeginPaint(window_, &paint);
+        RECT client;
+        GetClientRect(window_, &client);
+        const UniqueResource<HFONT, &DeleteObject> font(
+            CreateFontA(CMonitorShowDlg::FontHeight(client.right - client.left), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
+                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
+                        DEFAULT_PITCH | FF_DONTCARE, "Arial"));
+        const HGDIOBJ previous = SelectObject(dc, font.get());
+        SetBkMode(dc, TRANSPARENT);
+        const std::string& text = presenter_.text();
+        DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &client, DT_CENTER | DT_TOP | DT_SINGLELINE);
+        SelectObject(dc, previous);
+        EndPaint(window_, &paint);
+    }
+
+    CMonitorShowDlg presenter_;
+    HWND window_ = nullptr;
+};
+
+}  // namespace
+
+MappingDialog::MappingDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system,
+                             std::shared_ptr<DisplayLayout> layout, MappingInput input)
+    : module_(module),
+      presenter_(*this, screens, system, std::move(layout), std::move(input), ApplicationNameFromPath(ModulePath())) {}
+
+MappingDialog::~MappingDialog() {
+    if (window_) DestroyWindow(window_);
+}
+
+bool MappingDialog::Create(HWND parent) {
+    parent_ = parent;
+    CreateDialogParamA(module_, MAKEINTRESOURCEA(IDD_MAPPING_DIALOG), parent, &MappingDialog::DialogProc,
+                       reinterpret_cast<LPARAM>(this));
+    return window_ && initialised_;
+}
+
+void MappingDialog::Show() {
+    if (window_ && !closed_) ShowWindow(window_, SW_SHOW);
+}
+
+void MappingDialog::PostClose() {
+    if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
+}
+
+bool MappingDialog::PreTranslateMessage(MSG& message) {
+    if (translating_ || !window_ || closed_) return false;
+    if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
+    if (message.message == WM_KEYDOWN && !CMappingDlg::GivesKeyToDialogManager(static_cast<unsigned>(message.wParam))) {
+        return false;
+    }
+    // The dialog manager calls the message filters again, which must let it through.
+    translating_ = true;
+    const bool taken = IsDialogMessageA(window_, &message) != FALSE;
+    translating_ = false;
+    return taken;
+}
+
+INT_PTR CALLBACK MappingDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        reinterpret_cast<MappingDialog*>(lParam)->window_ = window;
+    }
+    auto* self = reinterpret_cast<MappingDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR MappingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            initialised_ = presenter_.OnInitDialog();
+            return TRUE;
+        case WM_COMMAND:
+            return OnCommand(LOWORD(wParam), HIWORD(wParam));
+        case WM_NOTIFY: {
+            const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
+            if (header.idFrom == IDC_MAPPING_LIST && header.code == LVN_ITEMCHANGED) {
+                presenter_.OnRowChanged(reinterpret_cast<const NMLISTVIEW&>(header).iItem);
+            }
+            return FALSE;
+        }
+        case WM_CLOSE:
+            if (!closed_) presenter_.OnClose();
+            return TRUE;
+        case WM_SETCURSOR:
+            return OnSetCursor();
+        case WM_DESTROY:
+            SetWindowLongPtrA(window_, DWLP_USER, 0);
+            window_ = nullptr;
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+bool MappingDialog::OnCommand(int controlId, int code) {
+    switch (controlId) {
+        case IDC_MAPPING_OK:
+            presenter_.OnOk();
+            return true;
+        // Escape reaches the dialog as IDCANCEL: it cancels, so the main window hears of it.
+        case IDC_MAPPING_CANCEL:
+        case IDCANCEL:
+            presenter_.OnCancel();
+            return true;
+        case IDC_MAPPING_APPLY:
+            presenter_.OnApply();
+            return true;
+        case IDC_IDENTIFY:
+            presenter_.OnIdentify();
+            return true;
+        case IDC_MONITOR_NO:
+        case IDC_TOUCHSCREEN_NO:
+            if (code != CBN_SELCHANGE) return false;
+            presenter_.OnNumberChosen(controlId);
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool MappingDialog::OnSetCursor() {
+    if (waitCursors_ <= 0) return false;
+    SetCursor(LoadCursorA(nullptr, kWaitCursor));
+    SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
+    return true;
+}
+
+HWND MappingDialog::List() const {
+    return GetDlgItem(window_, IDC_MAPPING_LIST);
+}
+
+void MappingDialog::SetCaption(const std::string& text) {
+    SetWindowTextA(window_, text.c_str());
+}
+
+void MappingDialog::SetControlText(int controlId, const std::string& text) {
+    SetDlgItemTextA(window_, controlId, text.c_str());
+}
+
+void MappingDialog::EnableControl(int controlId, bool enabled) {
+    ::EnableWindow(GetDlgItem(window_, controlId), enabled ? TRUE : FALSE);
+}
+
+void MappingDialog::EnableWindow(bool enabled) {
+    ::EnableWindow(window_, enabled ? TRUE : FALSE);
+}
+
+void MappingDialog::AttachScreenImages() {
+    // The list owns its image list and destroys it with itself.
+    SendMessageA(List(), LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(CreateScreenImages(module_)));
+}
+
+void MappingDialog::DeleteAllRows() {
+    SendMessageA(List(), LVM_DELETEALLITEMS, 0, 0);
+}
+
+void MappingDialog::InsertRow(int row, const std::string& text, ScreenImage image) {
+    LVITEMA item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = row;
+    item.pszText = const_cast<char*>(text.c_str());
+    item.iImage = static_cast<int>(image);
+    item.lParam = row;
+    SendMessageA(List(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void MappingDialog::SelectRow(int row) {
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(List(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+void MappingDialog::SetListRedraw(bool enabled) {
+    SendMessageA(List(), WM_SETREDRAW, enabled ? TRUE : FALSE, 0);
+}
+
+void MappingDialog::PostSetCursor() {
+    PostMessageA(window_, WM_SETCURSOR, 0, 0);
+}
+
+void MappingDialog::ClearNumbers(int listId) {
+    SendDlgItemMessageA(window_, listId, CB_RESETCONTENT, 0, 0);
+}
+
+void MappingDialog::AddNumber(int listId, const std::string& text) {
+    SendDlgItemMessageA(window_, listId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+bool MappingDialog::SelectNumber(int listId, int position) {
+    return SendDlgItemMessageA(window_, listId, CB_SETCURSEL, static_cast<WPARAM>(position), 0) != CB_ERR;
+}
+
+std::optional<int> MappingDialog::SelectedNumber(int listId) {
+    const LRESULT position = SendDlgItemMessageA(window_, listId, CB_GETCURSEL, 0, 0);
+    if (position == CB_ERR) return std::nullopt;
+    return static_cast<int>(position);
+}
+
+void MappingDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
+    const UINT style = icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONINFORMATION;
+    MessageBoxA(window_, text.c_str(), caption.c_str(), MB_OK | style);
+}
+
+void MappingDialog::BeginWaitCursor() {
+    ++waitCursors_;
+    SetCursor(LoadCursorA(nullptr, kWaitCursor));
+}
+
+void MappingDialog::EndWaitCursor() {
+    if (waitCursors_ > 0) --waitCursors_;
+    if (waitCursors_ == 0) SetCursor(LoadCursorA(nullptr, kArrowCursor));
+}
+
+void MappingDialog::ShowCursorUntilVisible() {
+    while (ShowCursor(TRUE) < 0) {
+    }
+}
+
+void MappingDialog::PostMappingClosed(MappingResult result) {
+    PostMessageA(parent_, UM_MAPPINGCLOSED, static_cast<WPARAM>(result), 0);
+}
+
+// The main window destroys the dialog when it hears that it closed.
+void MappingDialog::Close() {
+    closed_ = true;
+    if (window_) ShowWindow(window_, SW_HIDE);
+}
+
+int MappingDialog::PrimaryScreenWidth() {
+    return GetSystemMetrics(SM_CXSCREEN);
+}
+
+int MappingDialog::PrimaryScreenHeight() {
+    return GetSystemMetrics(SM_CYSCREEN);
+}
+
+void MappingDialog::OpenIdentifyWindow(const std::string& text, const MonitorRect& area) {
+    MonitorShowDialog::Open(module_, window_, text, area);
+}
+
+}  // namespace kav::cpl::win32
