@@ -13,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "calibration/calibration_device.h"
@@ -25,9 +26,6 @@ namespace kav::calib {
 inline constexpr int kSteadyReports = 100;
 inline constexpr int kSteadyTolerance = 3;
 
-// Targets are placed on a scale where this spans the window's client area.
-inline constexpr int kWindowScale = 32768;
-
 inline constexpr int kMaxPoints = 64;  // the fit takes no more
 inline constexpr int kMaxRegions = 4;
 
@@ -37,7 +35,7 @@ inline constexpr int kAffinePoints = 4;
 // Region byte of the full-screen cubic form; region counts have their own (RegionByte).
 inline constexpr std::uint8_t kCubicRegionByte = 0x01;
 
-// A target on the window scale.
+// A target on the window scale (kWindowScale spans the client area).
 struct TargetPoint {
     int x = 0;
     int y = 0;
@@ -132,12 +130,17 @@ public:
     const RegionResult& Result() const { return result_; }
 
 private:
+    struct CalibrationPair {
+        _DEVICE_CALIB_PARAS x{};
+        _DEVICE_CALIB_PARAS y{};
+    };
+    // What the window found on the device; an item whose read failed stays empty and is
+    // neither changed nor restored.
     struct SavedState {
-        _DEVICE_CALIB_PARAS recordX{};
-        _DEVICE_CALIB_PARAS recordY{};
-        DEVICE_CONFIG deviceConfig{};
-        _NERIO_DRIVER_CONFIG driverConfig{};
-        std::uint8_t workMode = 0;
+        std::optional<CalibrationPair> records;
+        std::optional<DEVICE_CONFIG> deviceConfig;
+        std::optional<_NERIO_DRIVER_CONFIG> driverConfig;
+        std::optional<std::uint8_t> workMode;
     };
 
     void BeginCollecting();
@@ -194,14 +197,13 @@ public:
 private:
     bool RunWindow(DeviceHandle device, RegionMode mode, int regionIndex, int pointCount,
                    const PointValidator& validator, RegionResult& result);
-    void WriteFinalResult(DeviceHandle device, RegionMode mode, int regionCount);
+    bool WriteFinalResult(DeviceHandle device, RegionMode mode, int pointCount, std::span<const RegionResult> results);
 
     CalibrationDevice& device_;
     WindowHost& host_;
     std::atomic<bool> running_{false};
     std::mutex currentMutex_;
     WindowSession* current_ = nullptr;
-    std::array<RegionResult, kMaxRegions> results_{};
 };
 
 }  // namespace kav::calib
