@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # KavCpl under Wine on a virtual display:
-#   tests/controlpanel/wine/kavcpl_wine_test.sh BUILD_DIR
-# BUILD_DIR is a Windows build (build/windows). Runs the control panel's test executable,
-# hides and shows the cursor in a throwaway prefix and reads the 15 registry values back,
-# starts KavCpl.exe with no touch screen (message "91", the program ends) and a second time
-# while the first still shows it (the second ends at once), and presses Help where the
-# manual is missing (message "92"). Needs Xvfb and xdotool.
+#   tests/controlpanel/wine/kavcpl_wine_test.sh BUILD_DIR [NATIVE_BUILD_DIR]
+# BUILD_DIR is a Windows build (build/windows), NATIVE_BUILD_DIR a native one for kavsim
+# (default: build/native beside it). Runs the control panel's test executable, hides and
+# shows the cursor in a throwaway prefix and reads the 15 registry values back, starts
+# KavCpl.exe with no touch screen (message "91", the program ends) and a second time while
+# the first still shows it (the second ends at once), and presses Help where the manual is
+# missing (message "92"). Then, against kavsim serve with two screens, the second
+# calibrated: the list, Reset read back through another client, a second start that brings
+# the first window to the front, a calibration through KavCalib driven by touches (when
+# KavCalib.dll is built), and unplugging both screens. Needs Xvfb and xdotool.
 set -euo pipefail
 build=$(cd "${1:?build dir}" && pwd)
+native=$(cd "${2:-$build/../native}" && pwd)
 bin=$build/source/drivers/windows/controlpanel
 tests=$build/tests/controlpanel/kav_controlpanel_tests.exe
+kavsim=$native/source/tools/kavsim
+probe_exe=$bin/kavcpl_probe.exe
+for file in "$bin/KavCpl.exe" "$tests" "$kavsim" "$probe_exe"; do
+    [ -e "$file" ] || { echo "kavcpl_wine_test: $file is missing; build it first" >&2; exit 2; }
+done
 
 export WINEPREFIX=$(mktemp -d /tmp/kavcpl-wine.XXXXXX)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -19,7 +29,9 @@ while [ -e /tmp/.X11-unix/X$display_number ]; do display_number=$((display_numbe
 export DISPLAY=:$display_number
 Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
+service=
 cleanup() {
+    [ -n "$service" ] && kill "$service" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
     kill $xvfb 2>/dev/null || true
     rm -rf "$WINEPREFIX" "$scratch"
@@ -120,6 +132,61 @@ if [ -n "$main" ]; then
     xdotool mousemove $((X + 383)) $((Y + 495)) click 1 || true  # Exit
     check "Exit ends the program" wait_exit $preview 15
 fi
+
+# Against the service: two screens, the second with a calibration of its own.
+"$kavsim" serve --port 0 --screens 2 >"$scratch/service.log" 2>&1 &
+service=$!
+until_ok() {  # until_ok SECONDS COMMAND...: retries the command until it succeeds
+    local deadline=$((SECONDS + $1))
+    until "${@:2}"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.3
+    done
+}
+has_line() { grep -q "$2" "$1" 2>/dev/null; }
+until_ok 30 has_line "$scratch/service.log" '^listening on ' || { cat "$scratch/service.log" >&2; exit 1; }
+address=$(sed -n 's/^listening on //p' "$scratch/service.log")
+export KAVLIB_PLATFORM=sim KAVLIB_SIM=$address
+send() { "$kavsim" send --address "$address" "$@" >/dev/null; }
+probe() { wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
+title='TouchScreen Control Panel'
+state_is() { probe window "$title" | grep -qx "$1"; }
+rows() { probe window "$title" | grep '^row'; }
+row_text='TouchScreen No.1|   Monitor      No.1'
+
+check "the second screen given a calibration" test "$(probe set-region 1 5)" = 5
+wine "$bin/KavCpl.exe" >/dev/null 2>&1 &
+first=$!
+main=$(wait_window "^$title\$" 60 || true)
+check "KavCpl.exe shows its window against the service" test -n "$main"
+check "both screens listed, the calibrated one with the check mark" \
+    test "$(rows)" = "$(printf 'row 0 image 0 selected %s\nrow 1 image 1 %s' "$row_text" "$row_text")"
+check "Region Calibrate disabled" state_is 'region-calibrate off'
+check "Reset disabled on the first, uncalibrated row" state_is 'reset off'
+probe select "$title" 1
+check "Reset enabled on the calibrated row" until_ok 10 state_is 'reset on'
+probe press "$title" 1088
+region_is() { test "$(probe region "$1")" = "$2"; }
+check "Reset wrote region byte 0, read back through the service" until_ok 15 region_is 1 0
+check "after Reset: the prohibition sign, the selection back on row 0" \
+    test "$(rows)" = "$(printf 'row 0 image 0 selected %s\nrow 1 image 0 %s' "$row_text" "$row_text")"
+
+# A second start while another program is in front: it ends and the first comes forward.
+wine notepad >/dev/null 2>&1 &
+notepad=$(wait_window 'Notepad' 30 || true)
+foreground_is() { test "$(probe foreground)" = "$1"; }
+check "another program in front" until_ok 10 foreground_is 'Untitled - Notepad'
+wine "$bin/KavCpl.exe" >/dev/null 2>&1 &
+second=$!
+check "a second KavCpl.exe ends at once" wait_exit $second 15
+check "the first window comes to the front" until_ok 10 foreground_is "$title"
+wine taskkill /f /im notepad.exe >/dev/null 2>&1 || true
+
+send unplug 2
+sleep 2
+check "unplugging one of two screens leaves the program running" kill -0 $first
+send unplug 1
+check "unplugging both screens ends the program" wait_exit $first 20
 
 echo "kavcpl wine tests: $failures failed"
 [ $failures -eq 0 ]
