@@ -4,6 +4,8 @@
 
 #include "controlpanel/resource.h"
 #include "controlpanel/win32/about_dialog.h"
+#include "controlpanel/win32/settings_dialog.h"
+#include "controlpanel/win32/win32_system.h"
 
 namespace kav::cpl::win32 {
 namespace {
@@ -258,10 +260,10 @@ void MainDialog::PostDeviceChanged(std::uint32_t event, std::uint32_t parameter)
     PostMessageA(window_, UM_DEVICECHANGED, event, parameter);
 }
 
-// The Settings dialog is not part of the program yet: it ends the busy cursor as the
-// dialog would.
-void MainDialog::RunSettingsDialog(int) {
-    EndWaitCursor();
+void MainDialog::RunSettingsDialog(int screenIndex) {
+    Win32CursorSystem cursors(module_);
+    SettingsDialog settings(module_, screens_, system_, cursors, screenIndex, [this] { EndWaitCursor(); });
+    settings.Run(window_);
 }
 
 void MainDialog::RunAboutDialog(int screenIndex) {

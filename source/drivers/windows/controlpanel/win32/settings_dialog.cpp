@@ -1,0 +1,193 @@
+#include "controlpanel/win32/settings_dialog.h"
+
+#include <commctrl.h>
+
+#include "controlpanel/resource.h"
+
+namespace kav::cpl::win32 {
+namespace {
+
+// The dialog whose modal loop the key filter serves; one Settings dialog at a time.
+SettingsDialog* g_filtered = nullptr;
+HWND g_filteredWindow = nullptr;
+
+constexpr WORD kIdcArrow = 32512;
+constexpr WORD kIdcWait = 32514;
+
+HCURSOR SystemCursor(WORD id) {
+    return LoadCursorA(nullptr, MAKEINTRESOURCEA(id));
+}
+
+}  // namespace
+
+UINT BeepChangedMessage() {
+    static const UINT message = RegisterWindowMessageA("BeepChanged");
+    return message;
+}
+
+SettingsDialog::SettingsDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system, CursorSystem& cursors,
+                               int screenIndex, std::function<void()> endOwnerWaitCursor)
+    : module_(module),
+      presenter_(*this, screens, system, cursors, screenIndex),
+      endOwnerWaitCursor_(std::move(endOwnerWaitCursor)) {}
+
+SettingsDialog::~SettingsDialog() {
+    if (keyFilter_) UnhookWindowsHookEx(keyFilter_);
+    g_filtered = nullptr;
+    g_filteredWindow = nullptr;
+}
+
+void SettingsDialog::Run(HWND parent) {
+    BeepChangedMessage();
+    // The dialog manager's own loop runs the dialog, so Enter is filtered by hook before the
+    // loop hands it to IsDialogMessage.
+    g_filtered = this;
+    keyFilter_ = SetWindowsHookExA(WH_MSGFILTER, &SettingsDialog::KeyFilter, nullptr, GetCurrentThreadId());
+    DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_SETTINGS_DIALOG), parent, &SettingsDialog::DialogProc,
+                    reinterpret_cast<LPARAM>(this));
+    UnhookWindowsHookEx(keyFilter_);
+    keyFilter_ = nullptr;
+    g_filtered = nullptr;
+    g_filteredWindow = nullptr;
+}
+
+LRESULT CALLBACK SettingsDialog::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == MSGF_DIALOGBOX && g_filteredWindow && message->message == WM_KEYDOWN && message->wParam == VK_RETURN &&
+        (message->hwnd == g_filteredWindow || IsChild(g_filteredWindow, message->hwnd))) {
+        const HWND focus = GetFocus();
+        const int focused = focus ? GetDlgCtrlID(focus) : 0;
+        if (!CSettingsDlg::GivesEnterToDialog(focused)) return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+INT_PTR CALLBACK SettingsDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<SettingsDialog*>(lParam);
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        self->window_ = window;
+        if (g_filtered == self) g_filteredWindow = window;
+    }
+    auto* self = reinterpret_cast<SettingsDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR SettingsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            presenter_.OnInitDialog();
+            return TRUE;
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam), HIWORD(wParam));
+            return TRUE;
+        case WM_HSCROLL: {
+            const auto trackbar = reinterpret_cast<HWND>(lParam);
+            if (!trackbar) return FALSE;
+            const auto position = static_cast<int>(SendMessageA(trackbar, TBM_GETPOS, 0, 0));
+            presenter_.OnTrackbarMoved(GetDlgCtrlID(trackbar), position);
+            return TRUE;
+        }
+        case WM_CLOSE:
+            presenter_.OnCancel();
+            return TRUE;
+        case WM_SETCURSOR:
+            return OnSetCursor();
+        default:
+            return FALSE;
+    }
+}
+
+void SettingsDialog::OnCommand(int controlId, int notification) {
+    if (notification != BN_CLICKED) return;
+    switch (controlId) {
+        case IDC_SETTINGS_OK:
+            presenter_.OnOk();
+            return;
+        case IDC_SETTINGS_APPLY:
+            presenter_.OnApply();
+            return;
+        case IDC_SETTINGS_CANCEL:
+        case IDCANCEL:  // Escape
+            presenter_.OnCancel();
+            return;
+        case IDOK:  // Enter reaches the dialog manager only on the buttons, which send their own IDs
+            return;
+        default:
+            presenter_.OnClicked(controlId, IsDlgButtonChecked(window_, controlId) == BST_CHECKED);
+    }
+}
+
+bool SettingsDialog::OnSetCursor() {
+    if (waitCursors_ <= 0) return false;
+    SetCursor(SystemCursor(kIdcWait));
+    SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
+    return true;
+}
+
+void SettingsDialog::SetCaption(const std::string& text) {
+    SetWindowTextA(window_, text.c_str());
+}
+
+void SettingsDialog::SetControlText(int controlId, const std::string& text) {
+    SetDlgItemTextA(window_, controlId, text.c_str());
+}
+
+void SettingsDialog::EnableControl(int controlId, bool enabled) {
+    ::EnableWindow(GetDlgItem(window_, controlId), enabled ? TRUE : FALSE);
+}
+
+void SettingsDialog::SetCheck(int controlId, bool checked) {
+    CheckDlgButton(window_, controlId, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void SettingsDialog::ConfigureTrackbar(int controlId, const TrackbarScale& scale) {
+    const HWND trackbar = GetDlgItem(window_, controlId);
+    SendMessageA(trackbar, TBM_SETPAGESIZE, 0, scale.page);
+    SendMessageA(trackbar, TBM_SETTICFREQ, static_cast<WPARAM>(scale.tick), 0);
+    SendMessageA(trackbar, TBM_SETLINESIZE, 0, scale.line);
+    SendMessageA(trackbar, TBM_SETRANGEMIN, FALSE, scale.minimum);
+    SendMessageA(trackbar, TBM_SETRANGEMAX, TRUE, scale.maximum);
+}
+
+void SettingsDialog::SetTrackbarPosition(int controlId, int position) {
+    SendMessageA(GetDlgItem(window_, controlId), TBM_SETPOS, TRUE, position);
+}
+
+int SettingsDialog::PrimaryScreenWidth() {
+    return GetSystemMetrics(SM_CXSCREEN);
+}
+
+void SettingsDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
+    const UINT style = icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONINFORMATION;
+    MessageBoxA(window_, text.c_str(), caption.c_str(), MB_OK | style);
+}
+
+void SettingsDialog::BeginWaitCursor() {
+    ++waitCursors_;
+    SetCursor(SystemCursor(kIdcWait));
+}
+
+void SettingsDialog::EndWaitCursor() {
+    if (waitCursors_ > 0) --waitCursors_;
+    if (waitCursors_ == 0) SetCursor(SystemCursor(kIdcArrow));
+}
+
+void SettingsDialog::EndOwnerWaitCursor() {
+    if (endOwnerWaitCursor_) endOwnerWaitCursor_();
+}
+
+void SettingsDialog::FocusDialog() {
+    SetFocus(window_);
+}
+
+void SettingsDialog::EndDialog(bool confirmed) {
+    ::EndDialog(window_, confirmed ? IDOK : IDCANCEL);
+}
+
+// Posted, not sent: no other program can hold the dialog up.
+void SettingsDialog::PostBeepChanged() {
+    PostMessageA(HWND_BROADCAST, BeepChangedMessage(), 0, 0);
+}
+
+}  // namespace kav::cpl::win32

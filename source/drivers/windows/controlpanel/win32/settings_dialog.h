@@ -1,0 +1,57 @@
+// The Settings dialog from template 130, run modally over the main window.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+#include "controlpanel/settings_dlg.h"
+
+namespace kav::cpl::win32 {
+
+// The registered message "BeepChanged", the same number in every process.
+UINT BeepChangedMessage();
+
+class SettingsDialog : public SettingsView {
+public:
+    // `endOwnerWaitCursor` ends the busy cursor of the window that opened the dialog.
+    SettingsDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system, CursorSystem& cursors,
+                   int screenIndex, std::function<void()> endOwnerWaitCursor);
+    ~SettingsDialog() override;
+    SettingsDialog(const SettingsDialog&) = delete;
+    SettingsDialog& operator=(const SettingsDialog&) = delete;
+
+    void Run(HWND parent);
+
+    // SettingsView.
+    void SetCaption(const std::string& text) override;
+    void SetControlText(int controlId, const std::string& text) override;
+    void EnableControl(int controlId, bool enabled) override;
+    void SetCheck(int controlId, bool checked) override;
+    void ConfigureTrackbar(int controlId, const TrackbarScale& scale) override;
+    void SetTrackbarPosition(int controlId, int position) override;
+    int PrimaryScreenWidth() override;
+    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void BeginWaitCursor() override;
+    void EndWaitCursor() override;
+    void EndOwnerWaitCursor() override;
+    void FocusDialog() override;
+    void EndDialog(bool confirmed) override;
+    void PostBeepChanged() override;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnCommand(int controlId, int notification);
+    bool OnSetCursor();
+
+    HINSTANCE module_;
+    CSettingsDlg presenter_;
+    std::function<void()> endOwnerWaitCursor_;
+    HWND window_ = nullptr;
+    HHOOK keyFilter_ = nullptr;
+    int waitCursors_ = 0;
+};
+
+}  // namespace kav::cpl::win32
