@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# KavCpl's Settings dialog under Wine on a virtual display, against kavsim serve:
+#   tests/controlpanel/wine/settings_wine_test.sh [WINDOWS_BUILD] [NATIVE_BUILD]
+# (defaults build/windows and build/native). Opens Settings from the main window, chooses
+# Click on Release, moves the beep duration, presses Enter in the trackbar (the dialog stays),
+# chooses Sound Card and presses OK; then reads back through another KavLib client the
+# driver's record (driver request report) and its registry parameters, and checks that a
+# top-level window of another Wine process received "BeepChanged". Own prefix and display;
+# needs Xvfb and xdotool.
+set -euo pipefail
+cd "$(dirname "$0")/../../.."
+
+windows_build=${1:-build/windows}
+native_build=${2:-build/native}
+bin=$windows_build/source/drivers/windows/controlpanel
+kavcpl=$bin/KavCpl.exe
+probe=$bin/settings_probe.exe
+kavsim=$native_build/source/tools/kavsim
+for file in "$kavcpl" "$probe" "$kavsim"; do
+    [ -e "$file" ] || { echo "settings_wine_test: $file is missing; build it first" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/kavcpl-settings.XXXXXX)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+display_number=90
+while [ -e /tmp/.X11-unix/X$display_number ] || [ -e /tmp/.X$display_number-lock ]; do
+    display_number=$((display_number + 1))
+done
+export DISPLAY=:$display_number
+xvfb= service_pid= kavcpl_pid= listener_pid=
+cleanup() {
+    for pid in $listener_pid $kavcpl_pid $service_pid; do kill "$pid" 2>/dev/null || true; done
+    wineserver -k >/dev/null 2>&1 || true
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+    if "${@:2}"; then echo "ok    $1"; else echo "FAIL  $1"; failures=$((failures + 1)); fi
+}
+
+wait_for() {  # FILE PATTERN [SECONDS]
+    local deadline=$((SECONDS + ${3:-15}))
+    until grep -Eq -- "$2" "$1" 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+}
+
+wait_window() {  # TITLE-REGEX [SECONDS]: prints the id of a visible window
+    local deadline=$((SECONDS + ${2:-30})) window
+    while [ $SECONDS -lt $deadline ]; do
+        window=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
+        [ -n "$window" ] && { echo "$window"; return 0; }
+        sleep 0.3
+    done
+    return 1
+}
+
+window_gone() {  # TITLE-REGEX [SECONDS]
+    local deadline=$((SECONDS + ${2:-15}))
+    while xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.3
+    done
+}
+
+# click TITLE ID: a real pointer click in the middle of control ID of window TITLE.
+click() {
+    local at
+    at=$(wine "$probe" control "$1" "$2" | tr -d '\r') || return 1
+    xdotool mousemove $at click 1
+}
+
+# field RECORD NAME: the value of NAME in a probe's record line.
+field() { echo "$1" | tr ' ' '\n' | grep -A1 -x "$2" | tail -1; }
+
+Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+cd /tmp
+DISPLAY= wineboot --init >/dev/null 2>&1 || true
+wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wineserver -k >/dev/null 2>&1 || true
+wineserver -p </dev/null >/dev/null 2>&1
+cd - >/dev/null
+wine "$probe" text none 0 >/dev/null 2>&1 || true  # starts Wine's services, detached from our pipes
+
+cat >"$work/screen.scn" <<'SCENARIO'
+set Mode 2
+set EnableBeep 1
+set BeepType 0
+set BeepMode 0
+set BeepFrequency 750
+set BeepDuration 50
+SCENARIO
+"$kavsim" serve --port 0 "$work/screen.scn" >"$work/service.log" 2>&1 &
+service_pid=$!
+wait_for "$work/service.log" '^listening on ' || { cat "$work/service.log" >&2; exit 1; }
+export KAVLIB_PLATFORM=sim KAVLIB_SIM=$(sed -n 's/^listening on //p' "$work/service.log")
+
+before=$(wine "$probe" config | tr -d '\r')
+check "the driver's record is readable before: $before" test -n "$before"
+
+wine "$kavcpl" >"$work/kavcpl.log" 2>&1 &
+kavcpl_pid=$!
+main_title='TouchScreen Control Panel'
+check "main window shown" wait_window "^$main_title\$" 60 >/dev/null
+click "$main_title" 1083  # Settings
+check "Settings opens" wait_window '^Settings$' 30 >/dev/null
+
+wine "$probe" listen "$(winepath -w "$work/listener.txt")" 60 >/dev/null 2>&1 &
+listener_pid=$!
+check "listener ready" wait_for "$work/listener.txt" '^ready' 30
+
+click Settings 1102  # Click on Release
+click Settings 1115  # the duration trackbar: a page up from 50
+sleep 0.5
+duration=$(wine "$probe" text Settings 1136 | tr -d '\r')
+check "the duration moved: $duration" test "$duration" != 50
+xdotool key Return  # focus is on the trackbar: Enter must not close the dialog
+sleep 1
+check "Enter in a trackbar leaves the dialog open" wait_window '^Settings$' 1 >/dev/null
+click Settings 1116  # Sound Card
+click Settings 1077  # OK
+check "OK closes the dialog" window_gone '^Settings$' 15
+
+check "another process's window received BeepChanged" wait_for "$work/listener.txt" '^BeepChanged 0 0' 20
+
+after=$(wine "$probe" config | tr -d '\r')
+registry=$(wine "$probe" registry | tr -d '\r')
+for record in after registry; do
+    line=${!record}
+    check "$record: Mode 1" test "$(field "$line" Mode)" = 1
+    check "$record: BeepType 1" test "$(field "$line" BeepType)" = 1
+    check "$record: BeepDuration $duration" test "$(field "$line" BeepDuration)" = "$duration"
+    check "$record: BeepMode kept at 0" test "$(field "$line" BeepMode)" = 0
+    check "$record: BeepFrequency kept at 750" test "$(field "$line" BeepFrequency)" = 750
+done
+
+click "$main_title" 1377 || true  # Exit
+wait "$kavcpl_pid" 2>/dev/null || true
+kavcpl_pid=
+"$kavsim" send --address "$KAVLIB_SIM" quit >/dev/null 2>&1 || true
+
+if [ "$failures" -ne 0 ]; then
+    echo "settings_wine_test: $failures failed; records before [$before] after [$after] registry [$registry]" >&2
+    exit 1
+fi
+echo "settings_wine_test: all passed"
