@@ -39,7 +39,9 @@ struct Snapshot {
 };
 
 // The screen coordinate (0..32768 across the primary screen) of a screen pixel.
-int Normalised(int pixel, int screenPixels) { return static_cast<int>(static_cast<double>(pixel) / screenPixels * 32768.0); }
+int Normalised(int pixel, int screenPixels) {
+    return static_cast<int>(static_cast<double>(pixel) / screenPixels * 32768.0);
+}
 
 // What a calibration record maps the raw touch of a screen pixel to.
 double EvaluateTriple(const _DEVICE_CALIB_PARAS& record, int first, int pixelX, int pixelY) {
@@ -73,7 +75,9 @@ struct Window {
     void Rest(int x, int y, int reports) { driver->Rest(x, y, reports); }
 };
 
-TargetPoint Target(int index) { return TargetGrid(kAffinePoints)[index]; }
+TargetPoint Target(int index) {
+    return TargetGrid(kAffinePoints)[index];
+}
 
 class WindowSessionTest : public ::testing::Test, public Window {};
 
@@ -85,8 +89,8 @@ TEST_F(WindowSessionTest, DriftBeyondThreeUnitsRestartsTheCount) {
         bool restarts;
     };
     const Case cases[] = {
-        {"3 right", 3, 0, false}, {"3 up and left", -3, -3, false}, {"3 down", 0, 3, false},
-        {"4 right", 4, 0, true},  {"4 up", 0, -4, true},           {"4 left, 1 down", -4, 1, true},
+        {"3 right", 3, 0, false}, {"3 up and left", -3, -3, false}, {"3 down", 0, 3, false}, {"4 right", 4, 0, true},
+        {"4 up", 0, -4, true},    {"4 left, 1 down", -4, 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -140,6 +144,22 @@ TEST_F(WindowSessionTest, ASteadyFingerGivesOnePointUntilItLifts) {
     EXPECT_EQ(device.fitRawX[0], 7002);
     EXPECT_EQ(device.fitRawY[0], 7998);
     EXPECT_EQ(device.fitRawX[1], 20000);
+}
+
+// The listener may run ahead of the window's message loop: the table never takes more
+// points than there are targets, and reports queued behind the last point leave the
+// result's text alone.
+TEST_F(WindowSessionTest, PointsFasterThanTheWindowStopAtTheLastTarget) {
+    Open();
+    for (int finger = 1; finger <= kAffinePoints + 2; ++finger) {
+        for (int report = 0; report < kSteadyReports; ++report) device.Report(1000 * finger, 500);
+        device.Lift();
+    }
+    EXPECT_EQ(view.PendingPoints(), kAffinePoints);
+    driver->Pump();
+    EXPECT_TRUE(session->IsDone());
+    EXPECT_EQ(device.fitRawX, (std::vector<int>{1000, 2000, 3000, 4000}));
+    EXPECT_EQ(view.status, "Calibrated");
 }
 
 TEST_F(WindowSessionTest, ARejectedPointLeavesTheTargetUntilTheFingerComesAgain) {
@@ -222,7 +242,8 @@ TEST_F(WindowSessionTest, CollectingRunsTheDriverRawAndEveryWayOfClosingPutsItBa
              t.driver->Ticks(30);
          },
          false},
-        {"OK", [](Window& t) {
+        {"OK",
+         [](Window& t) {
              t.driver->TouchAllTargets();
              t.session->OnOk();
          },
@@ -256,7 +277,8 @@ TEST_F(WindowSessionTest, CollectingRunsTheDriverRawAndEveryWayOfClosingPutsItBa
         }
         const std::vector<std::string> lastFour(restores.end() - std::min<std::size_t>(4, restores.size()),
                                                 restores.end());
-        EXPECT_EQ(lastFour, (std::vector<std::string>{"SetCalibPara", "SetDeviceConfig", "SetDriverConfig", "SetWorkMode"}));
+        EXPECT_EQ(lastFour,
+                  (std::vector<std::string>{"SetCalibPara", "SetDeviceConfig", "SetDriverConfig", "SetWorkMode"}));
         w.session->OnDestroy();
         EXPECT_EQ(device.Count("SetDriverConfig"), 1);
     }
@@ -633,7 +655,7 @@ TEST(CalibrationThreadsTest, TheListenerTheWindowAndStopShareTheSessionSafely) {
 // ---- Tables ---------------------------------------------------------------------------
 
 TEST(CalibrationTablesTest, RegionByteHasOddParity) {
-    const std::pair<int, std::uint8_t> cases[] = {{1, 0x80}, {2, 0x02}, {3, 0x04}, {4, 0x86}, {5, 0x08},
+    const std::pair<int, std::uint8_t> cases[] = {{1, 0x80},  {2, 0x02}, {3, 0x04},  {4, 0x86}, {5, 0x08},
                                                   {64, 0xFE}, {0, 0x00}, {65, 0x00}, {-1, 0x00}};
     for (const auto& [regions, expected] : cases) {
         SCOPED_TRACE(regions);

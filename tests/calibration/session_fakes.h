@@ -105,9 +105,15 @@ public:
             }
             if (ended) continue;  // the window is gone; its queue with it
             switch (posted.message) {
-                case Message::kProgress: session.OnProgress(posted.counter); break;
-                case Message::kPoint: session.OnPoint(); break;
-                case Message::kClose: session.OnCancel(); break;
+                case Message::kProgress:
+                    session.OnProgress(posted.counter);
+                    break;
+                case Message::kPoint:
+                    session.OnPoint();
+                    break;
+                case Message::kClose:
+                    session.OnCancel();
+                    break;
             }
         }
     }
@@ -229,8 +235,7 @@ public:
         callback = nullptr;
         return registered;
     }
-    void GetCalibrateData(const FitInput& points, bool cubic, _DEVICE_CALIB_PARAS& x,
-                          _DEVICE_CALIB_PARAS& y) override {
+    void GetCalibrateData(const FitInput& points, bool cubic, _DEVICE_CALIB_PARAS& x, _DEVICE_CALIB_PARAS& y) override {
         fitCount = static_cast<int>(points.rawX.size());
         fitCubic = cubic;
         fitTargetX.assign(points.targetX.begin(), points.targetX.end());
@@ -286,8 +291,12 @@ private:
 
 // The raw position a touch on screen pixel (x, y) reports on this fake screen: the logical
 // scale with a skew and an offset, so that the fit has something to correct.
-inline int RawX(int pixelX, int pixelY) { return pixelX * 32768 / kScreenWidthPx * 9 / 10 + pixelY + 1000; }
-inline int RawY(int pixelX, int pixelY) { return pixelY * 32768 / kScreenHeightPx * 8 / 10 - pixelX / 4 + 3000; }
+inline int RawX(int pixelX, int pixelY) {
+    return pixelX * 32768 / kScreenWidthPx * 9 / 10 + pixelY + 1000;
+}
+inline int RawY(int pixelX, int pixelY) {
+    return pixelY * 32768 / kScreenHeightPx * 8 / 10 - pixelX / 4 + 3000;
+}
 
 // Drives one window like a user: touches, buttons, the timer.
 class WindowDriver {

@@ -20,7 +20,9 @@ using DeviceHandle = void*;
 inline const DeviceHandle kInvalidDevice = reinterpret_cast<DeviceHandle>(~std::uintptr_t{0});
 
 // A null handle is as unusable as INVALID_HANDLE_VALUE, and KavLib refuses both.
-inline bool IsUsableDevice(DeviceHandle device) { return device != kInvalidDevice && device != nullptr; }
+inline bool IsUsableDevice(DeviceHandle device) {
+    return device != kInvalidDevice && device != nullptr;
+}
 
 // The 22-byte touch report (byte 0 = 0x30), valid only during the call.
 using TouchReport = std::span<const std::uint8_t, sizeof(TOUCH_REPORT)>;

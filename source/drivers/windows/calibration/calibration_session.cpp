@@ -80,7 +80,9 @@ WindowSession::Parameters Sanitised(WindowSession::Parameters parameters) {
 WindowSession::WindowSession(CalibrationDevice& device, Parameters parameters)
     : device_(device), parameters_(Sanitised(std::move(parameters))), targets_(TargetGrid(parameters_.pointCount)) {}
 
-WindowSession::~WindowSession() { OnDestroy(); }
+WindowSession::~WindowSession() {
+    OnDestroy();
+}
 
 void WindowSession::OnInit(SessionView& view, const SessionTimeouts& timeouts) {
     bool closeRequested = false;
@@ -157,7 +159,9 @@ int WindowSession::TargetIndex() const {
     return targetIndex_;
 }
 
-bool WindowSession::IsResizable() const { return parameters_.mode != RegionMode::kFullScreen && resizable_ && !done_; }
+bool WindowSession::IsResizable() const {
+    return parameters_.mode != RegionMode::kFullScreen && resizable_ && !done_;
+}
 
 std::optional<TargetPoint> WindowSession::CurrentTarget() const {
     if (done_) return std::nullopt;
@@ -196,8 +200,13 @@ void WindowSession::OnTouchReport(TouchReport report) {
         view_->PostProgress(steadyCount_);
         // Every target has its point: the window completes, and the table takes no more.
         if (steadyCount_ != kSteadyReports || targetIndex_ >= parameters_.pointCount) return;
-        candidate = {parameters_.mode, parameters_.regionIndex, parameters_.pointCount, targetIndex_,
-                     targets_[targetIndex_], x, y};
+        candidate = {parameters_.mode,
+                     parameters_.regionIndex,
+                     parameters_.pointCount,
+                     targetIndex_,
+                     targets_[targetIndex_],
+                     x,
+                     y};
     }
     // Outside the lock: the validator is the caller's code.
     if (parameters_.validator && !parameters_.validator(candidate)) return;
@@ -468,7 +477,8 @@ bool Calibrater::WriteFinalResult(DeviceHandle device, RegionMode mode, int poin
     const bool recordsWritten = device_.SetCalibPara(device, recordX, recordY);
 
     config.Region0 = results[0].rectangle;
-    for (std::size_t region = 1; region < results.size(); ++region) config.Regions[region - 1] = results[region].rectangle;
+    for (std::size_t region = 1; region < results.size(); ++region)
+        config.Regions[region - 1] = results[region].rectangle;
     config.RegionByte =
         mode == RegionMode::kFullScreen ? kCubicRegionByte : RegionByte(static_cast<int>(results.size()));
     const bool configWritten = device_.SetDeviceConfig(device, config);
