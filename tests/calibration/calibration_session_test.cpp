@@ -44,10 +44,12 @@ int Normalised(int pixel, int screenPixels) {
 }
 
 // What a calibration record maps the raw touch of a screen pixel to.
-double EvaluateTriple(const _DEVICE_CALIB_PARAS& record, int first, int pixelX, int pixelY) {
-    const double x = RawX(pixelX, pixelY);
-    const double y = RawY(pixelX, pixelY);
-    return record.Coef[first] * y + record.Coef[first + 1] * x + record.Coef[first + 2];
+// The triple at byte `offset`: (y coefficient, x coefficient, constant).
+double EvaluateTriple(const _DEVICE_CALIB_PARAS& record, std::size_t offset, int pixelX, int pixelY) {
+    float triple[3];
+    std::memcpy(triple, reinterpret_cast<const unsigned char*>(&record) + offset, sizeof triple);
+    return triple[0] * static_cast<double>(RawY(pixelX, pixelY)) +
+           triple[1] * static_cast<double>(RawX(pixelX, pixelY)) + triple[2];
 }
 
 double EvaluateCubic(const _DEVICE_CALIB_PARAS& record, int pixelX, int pixelY) {
@@ -448,8 +450,8 @@ TEST_F(CalibraterTest, FourPointsStoreOnlyTheAffineCoefficientsOfTheCubicForm) {
     EXPECT_TRUE(std::memcmp(&device.driverConfig, &before.driverConfig, sizeof before.driverConfig) == 0);
     EXPECT_EQ(device.workMode, before.workMode);
     // The stored form maps a raw touch back onto the screen.
-    EXPECT_NEAR(EvaluateTriple(device.recordX, 7, 640, 400), Normalised(640, kScreenWidthPx), 4.0);
-    EXPECT_NEAR(EvaluateTriple(device.recordY, 7, 100, 700), Normalised(700, kScreenHeightPx), 4.0);
+    EXPECT_NEAR(EvaluateTriple(device.recordX, 28, 640, 400), Normalised(640, kScreenWidthPx), 4.0);
+    EXPECT_NEAR(EvaluateTriple(device.recordY, 28, 100, 700), Normalised(700, kScreenHeightPx), 4.0);
 }
 
 TEST_F(CalibraterTest, CalibrateTypeAsksForTwentyFivePointsAndTheCubicForm) {
@@ -499,12 +501,13 @@ TEST_F(CalibraterTest, RegionModesRunAWindowPerRegionAndStoreATriplePerRegion) {
             // Triple r maps the middle of its own region.
             const int pixelX = (c.rectangles[r].XMin + c.rectangles[r].XMax) / 2 * kScreenWidthPx / 400;
             const int pixelY = (c.rectangles[r].YMin + c.rectangles[r].YMax) / 2 * kScreenHeightPx / 250;
-            EXPECT_NEAR(EvaluateTriple(device.recordX, 3 * static_cast<int>(r), pixelX, pixelY),
-                        Normalised(pixelX, kScreenWidthPx), 4.0);
-            EXPECT_NEAR(EvaluateTriple(device.recordY, 3 * static_cast<int>(r), pixelX, pixelY),
-                        Normalised(pixelY, kScreenHeightPx), 4.0);
+            EXPECT_NEAR(EvaluateTriple(device.recordX, 12 * r, pixelX, pixelY), Normalised(pixelX, kScreenWidthPx),
+                        4.0);
+            EXPECT_NEAR(EvaluateTriple(device.recordY, 12 * r, pixelX, pixelY), Normalised(pixelY, kScreenHeightPx),
+                        4.0);
         }
-        for (std::size_t k = 3 * c.rectangles.size(); k < 10; ++k) EXPECT_EQ(device.recordX.Coef[k], 0.0f);
+        const auto* bytesX = reinterpret_cast<const unsigned char*>(&device.recordX);
+        for (std::size_t k = 12 * c.rectangles.size(); k < sizeof device.recordX; ++k) EXPECT_EQ(bytesX[k], 0) << k;
         EXPECT_EQ(device.fitCount, 4);
         EXPECT_EQ(device.deviceConfig.RegionByte, c.regionByte);
         EXPECT_EQ(device.deviceConfig.Reserved1[0], 2);

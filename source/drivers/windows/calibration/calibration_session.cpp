@@ -20,13 +20,16 @@ constexpr int kGridSpan = 28672;
 // The driver configuration's Mode while a window collects.
 constexpr std::uint8_t kCalibrationDriverMode = 1;
 
-// Record bytes 0-11 hold one affine triple; the cubic form keeps it in c7, c8, c9.
-constexpr int kTripleCoefficients = 3;
-constexpr int kCubicAffineCoefficient = 7;
+// Record bytes 0-11 hold one affine triple; the cubic form keeps it in c7, c8, c9 (bytes
+// 28-39), the region form has triple r at bytes 12r, the last reaching past the ten
+// coefficients into the record's tail.
+constexpr std::size_t kTripleBytes = 12;
+constexpr std::size_t kCubicAffineOffset = 28;
 
-// One affine triple placed at coefficient `first` of a record that starts from zero.
-void PlaceTriple(const _DEVICE_CALIB_PARAS& from, int first, _DEVICE_CALIB_PARAS& to) {
-    std::copy_n(from.Coef, kTripleCoefficients, to.Coef + first);
+// The triple at bytes 0-11 of `from` placed at byte `offset` of `to`.
+void PlaceTriple(const _DEVICE_CALIB_PARAS& from, std::size_t offset, _DEVICE_CALIB_PARAS& to) {
+    static_assert(sizeof(_DEVICE_CALIB_PARAS) >= 4 * kTripleBytes);
+    std::memcpy(reinterpret_cast<unsigned char*>(&to) + offset, &from, kTripleBytes);
 }
 
 int ReadInt16(TouchReport report, std::size_t offset) {
@@ -327,8 +330,8 @@ void WindowSession::TryOutResult() {
     if (saved_->records) {
         if (parameters_.mode == RegionMode::kFullScreen && !cubic) {
             CalibrationPair trial;
-            PlaceTriple(result_.recordX, kCubicAffineCoefficient, trial.x);
-            PlaceTriple(result_.recordY, kCubicAffineCoefficient, trial.y);
+            PlaceTriple(result_.recordX, kCubicAffineOffset, trial.x);
+            PlaceTriple(result_.recordY, kCubicAffineOffset, trial.y);
             device_.SetCalibPara(device, trial.x, trial.y);
         } else {
             device_.SetCalibPara(device, result_.recordX, result_.recordY);
@@ -466,12 +469,12 @@ bool Calibrater::WriteFinalResult(DeviceHandle device, RegionMode mode, int poin
         recordX = results[0].recordX;
         recordY = results[0].recordY;
     } else if (mode == RegionMode::kFullScreen) {
-        PlaceTriple(results[0].recordX, kCubicAffineCoefficient, recordX);
-        PlaceTriple(results[0].recordY, kCubicAffineCoefficient, recordY);
+        PlaceTriple(results[0].recordX, kCubicAffineOffset, recordX);
+        PlaceTriple(results[0].recordY, kCubicAffineOffset, recordY);
     } else {
         for (std::size_t region = 0; region < results.size(); ++region) {
-            PlaceTriple(results[region].recordX, static_cast<int>(region) * kTripleCoefficients, recordX);
-            PlaceTriple(results[region].recordY, static_cast<int>(region) * kTripleCoefficients, recordY);
+            PlaceTriple(results[region].recordX, region * kTripleBytes, recordX);
+            PlaceTriple(results[region].recordY, region * kTripleBytes, recordY);
         }
     }
     const bool recordsWritten = device_.SetCalibPara(device, recordX, recordY);
