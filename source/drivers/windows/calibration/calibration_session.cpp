@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "calibration/window_layout.h"
 #include "shared/work_modes.h"
 
 namespace kav::calib {
 
 namespace {
 
-// The window scale: 32768 spans the client area; targets sit from 1/16 to 15/16 of it.
-constexpr int kTargetScale = 32768;
+// Targets sit from 1/16 to 15/16 of the window scale.
 constexpr int kGridMargin = 2048;
 constexpr int kGridSpan = 28672;
 
@@ -299,8 +299,8 @@ bool WindowSession::ComputeResult(const WindowGeometry& geometry) {
     const int count = parameters_.pointCount;
     std::vector<int> targetX(count), targetY(count), rawX(count), rawY(count);
     for (int k = 0; k < count; ++k) {
-        const std::int64_t pixelX = std::int64_t{targets_[k].x} * geometry.width / kTargetScale + geometry.left;
-        const std::int64_t pixelY = std::int64_t{targets_[k].y} * geometry.height / kTargetScale + geometry.top;
+        const std::int64_t pixelX = std::int64_t{targets_[k].x} * geometry.width / kWindowScale + geometry.left;
+        const std::int64_t pixelY = std::int64_t{targets_[k].y} * geometry.height / kWindowScale + geometry.top;
         targetX[k] = static_cast<int>(static_cast<double>(pixelX) / geometry.screenWidth * 32768.0);
         targetY[k] = static_cast<int>(static_cast<double>(pixelY) / geometry.screenHeight * 32768.0);
     }

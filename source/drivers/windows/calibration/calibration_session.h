@@ -35,7 +35,7 @@ inline constexpr int kAffinePoints = 4;
 // Region byte of the full-screen cubic form; region counts have their own (RegionByte).
 inline constexpr std::uint8_t kCubicRegionByte = 0x01;
 
-// A target on the window scale (kWindowScale spans the client area).
+// A target on the window scale (kWindowScale of window_layout.h spans the client area).
 struct TargetPoint {
     int x = 0;
     int y = 0;
