@@ -2,11 +2,14 @@
 //   settings_probe config             the driver's record, through the driver request report
 //   settings_probe registry           the driver's parameters, from its registry key
 //   settings_probe control TITLE ID   the screen centre of control ID of the window TITLE
+//                                     ("*": of any visible window that has it)
 //   settings_probe text TITLE ID      that control's text
 //   settings_probe listen FILE SECS   a top-level window of its own that waits for
 //                                     "BeepChanged"; writes "ready", then "BeepChanged W L"
 // Exits 1 when what was asked for cannot be had, 2 on bad usage.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <KavLib.h>
 
@@ -47,9 +50,37 @@ int RegistryRecord() {
     return 0;
 }
 
+// The title as typed, whatever the code page: the wide command line keeps Chinese intact.
+std::wstring WideArgument(int index) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::wstring argument = arguments && index < count ? arguments[index] : L"";
+    LocalFree(arguments);
+    return argument;
+}
+
+struct ControlSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK FindInWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<ControlSearch*>(context);
+    if (!IsWindowVisible(window)) return TRUE;
+    search->found = GetDlgItem(window, search->id);
+    return search->found ? FALSE : TRUE;
+}
+
+// TITLE "*" takes the first visible top-level window that has such a control, for titles
+// that a command line cannot carry through an uninstalled locale.
 HWND FindControl(const char* title, const char* id) {
-    const HWND window = FindWindowA(nullptr, title);
-    return window ? GetDlgItem(window, std::atoi(id)) : nullptr;
+    ControlSearch search{std::atoi(id), nullptr};
+    if (std::string(title) == "*") {
+        EnumWindows(&FindInWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+    const HWND window = FindWindowW(nullptr, WideArgument(2).c_str());
+    return window ? GetDlgItem(window, search.id) : nullptr;
 }
 
 int ControlCentre(const char* title, const char* id) {

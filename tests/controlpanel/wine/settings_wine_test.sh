@@ -59,6 +59,8 @@ wait_window() {  # TITLE-REGEX [SECONDS]: prints the id of a visible window
     return 1
 }
 
+window_shown() { wait_window "$@" >/dev/null; }
+
 window_gone() {  # TITLE-REGEX [SECONDS]
     local deadline=$((SECONDS + ${2:-15}))
     while xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; do
@@ -107,9 +109,9 @@ check "the driver's record is readable before: $before" test -n "$before"
 wine "$kavcpl" >"$work/kavcpl.log" 2>&1 &
 kavcpl_pid=$!
 main_title='TouchScreen Control Panel'
-check "main window shown" wait_window "^$main_title\$" 60 >/dev/null
+check "main window shown" window_shown "^$main_title\$" 60
 click "$main_title" 1083  # Settings
-check "Settings opens" wait_window '^Settings$' 30 >/dev/null
+check "Settings opens" window_shown '^Settings$' 30
 
 wine "$probe" listen "$(winepath -w "$work/listener.txt")" 60 >/dev/null 2>&1 &
 listener_pid=$!
@@ -122,7 +124,7 @@ duration=$(wine "$probe" text Settings 1136 | tr -d '\r')
 check "the duration moved: $duration" test "$duration" != 50
 xdotool key Return  # focus is on the trackbar: Enter must not close the dialog
 sleep 1
-check "Enter in a trackbar leaves the dialog open" wait_window '^Settings$' 1 >/dev/null
+check "Enter in a trackbar leaves the dialog open" window_shown '^Settings$' 1
 click Settings 1116  # Sound Card
 click Settings 1077  # OK
 check "OK closes the dialog" window_gone '^Settings$' 15

@@ -102,6 +102,7 @@ void SettingsDialog::OnCommand(int controlId, int notification) {
     if (notification != BN_CLICKED) return;
     switch (controlId) {
         case IDC_SETTINGS_OK:
+        case IDOK:  // Enter, which the key filter lets through only on the three buttons
             presenter_.OnOk();
             return;
         case IDC_SETTINGS_APPLY:
@@ -110,8 +111,6 @@ void SettingsDialog::OnCommand(int controlId, int notification) {
         case IDC_SETTINGS_CANCEL:
         case IDCANCEL:  // Escape
             presenter_.OnCancel();
-            return;
-        case IDOK:  // Enter reaches the dialog manager only on the buttons, which send their own IDs
             return;
         default:
             presenter_.OnClicked(controlId, IsDlgButtonChecked(window_, controlId) == BST_CHECKED);
