@@ -1,9 +1,11 @@
 // The Wine tests' second KavLib client and their hand on KavCpl's main window:
 //   kavcpl_probe count | region N | set-region N VALUE
 //   kavcpl_probe window TITLE | select TITLE ROW | press TITLE CONTROL_ID | foreground
+//   kavcpl_probe session [BUTTON_TEXT]
 // count and region print what KavLib reads; window prints the list's rows and the buttons'
 // states of the window titled TITLE in another process; select and press act on it as the
-// user would; foreground prints the title of the foreground window. Exits 1 when the
+// user would; foreground prints the title of the foreground window; session prints the
+// texts shown by a running calibration's window, or clicks its button of that text. Exits 1 when the
 // screen or the window cannot be reached, 2 on bad usage.
 #include <windows.h>
 
@@ -22,7 +24,8 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: kavcpl_probe count | region N | set-region N VALUE\n"
-                 "       kavcpl_probe window TITLE | select TITLE ROW | press TITLE CONTROL_ID | foreground\n");
+                 "       kavcpl_probe window TITLE | select TITLE ROW | press TITLE CONTROL_ID | foreground\n"
+                 "       kavcpl_probe session [BUTTON_TEXT]\n");
     return 2;
 }
 
@@ -146,6 +149,43 @@ int Press(HWND window, int controlId) {
                                                                                                                  : 1;
 }
 
+// KavCalib's window: the visible dialog without a title.
+HWND SessionWindow() {
+    HWND found = nullptr;
+    EnumWindows(
+        [](HWND window, LPARAM result) -> BOOL {
+            char className[16] = {};
+            GetClassNameA(window, className, sizeof className);
+            if (!IsWindowVisible(window) || GetWindowTextLengthA(window) != 0 || std::string(className) != "#32770")
+                return TRUE;
+            *reinterpret_cast<HWND*>(result) = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Prints the visible texts of the session window, one "static TEXT" or "button TEXT" a
+// line; with `press`, clicks the visible button of that text instead.
+int Session(const char* press) {
+    const HWND window = SessionWindow();
+    if (window == nullptr) return 1;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child)) continue;
+        char className[32] = {};
+        char text[256] = {};
+        GetClassNameA(child, className, sizeof className);
+        GetWindowTextA(child, text, sizeof text);
+        const bool button = std::string(className) == "Button";
+        if (press == nullptr) {
+            std::printf("%s %s\n", button ? "button" : "static", text);
+        } else if (button && std::string(text) == press) {
+            return PostMessageA(child, BM_CLICK, 0, 0) ? 0 : 1;
+        }
+    }
+    return press == nullptr ? 0 : 1;
+}
+
 int Window(const std::string& command, int argc, char** argv) {
     const HWND window = FindWindowA("#32770", argv[2]);
     if (window == nullptr) {
@@ -167,6 +207,7 @@ int main(int argc, char** argv) {
         return Screens(command, argv);
     if ((command == "window" || command == "select" || command == "press") && argc >= 3)
         return Window(command, argc, argv);
+    if (command == "session" && (argc == 2 || argc == 3)) return Session(argc == 3 ? argv[2] : nullptr);
     if (command == "foreground" && argc == 2) {
         char title[256] = {};
         GetWindowTextA(GetForegroundWindow(), title, sizeof title);
