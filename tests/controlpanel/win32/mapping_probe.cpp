@@ -4,6 +4,7 @@
 //   mapping_probe device N                firmware version, USB version, serial number
 //   mapping_probe text TITLE ID           the text of control ID in the window titled TITLE
 //   mapping_probe center TITLE ID         screen position of the control's centre
+//                                         (TITLE "*": any visible window with that control)
 //   mapping_probe enabled TITLE ID        1 when the control is enabled, else 0
 // Exits 1 when the screen or window cannot be reached, 2 on bad usage.
 #include <windows.h>
@@ -52,7 +53,27 @@ int Device(int index) {
     return 0;
 }
 
+struct ControlSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK FindVisibleControl(HWND window, LPARAM lParam) {
+    auto& search = *reinterpret_cast<ControlSearch*>(lParam);
+    const HWND control = IsWindowVisible(window) ? GetDlgItem(window, search.id) : nullptr;
+    if (!control) return TRUE;
+    search.found = control;
+    return FALSE;
+}
+
+// TITLE "*" takes the first visible window that has the control, for titles that do not
+// survive the trip through the command line's code page.
 HWND Control(const char* title, int id) {
+    if (std::string(title) == "*") {
+        ControlSearch search{id, nullptr};
+        EnumWindows(&FindVisibleControl, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
     const HWND window = FindWindowA(nullptr, title);
     return window ? GetDlgItem(window, id) : nullptr;
 }
