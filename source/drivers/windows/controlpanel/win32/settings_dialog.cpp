@@ -43,8 +43,10 @@ void SettingsDialog::Run(HWND parent) {
     // loop hands it to IsDialogMessage.
     g_filtered = this;
     keyFilter_ = SetWindowsHookExA(WH_MSGFILTER, &SettingsDialog::KeyFilter, nullptr, GetCurrentThreadId());
-    DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_SETTINGS_DIALOG), parent, &SettingsDialog::DialogProc,
-                    reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_SETTINGS_DIALOG), parent,
+                                           &SettingsDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    // A dialog that never initialised cannot end the owner's busy cursor itself.
+    if (result == -1) EndOwnerWaitCursor();
     UnhookWindowsHookEx(keyFilter_);
     keyFilter_ = nullptr;
     g_filtered = nullptr;
