@@ -53,6 +53,8 @@ struct ReportFeed {
     std::condition_variable changed;
     std::deque<Bytes> queue;
     bool endless = false;  // every read gets a report at once: touch, or image blocks A and B by turns
+    bool gone = false;     // every read fails, as on a handle whose device was unplugged
+    std::atomic<int> failedReads{0};
     std::atomic<int> liveReaders{0};
 
     void Push(Bytes report) {
@@ -76,6 +78,10 @@ public:
     ~ScriptedReader() override { --feed_.liveReaders; }
 
     platform::ReadResult Read(std::span<uint8_t> buffer, uint32_t waitMs) override {
+        if (feed_.gone) {
+            ++feed_.failedReads;
+            return {platform::ReadStatus::Failed, 0};
+        }
         std::unique_lock lock(feed_.mutex);
         if (feed_.endless) {
             lock.unlock();
@@ -407,6 +413,22 @@ TEST_F(Listener, RawInputPassesOnlyTheControllersTouchReports) {
     EXPECT_EQ(platform_.liveRegistrations, 0);
     std::lock_guard lock(g_seen.mutex);
     EXPECT_EQ(g_seen.touches, (std::vector<Bytes>{TouchReport(0x30, 1), TouchReport(0x30, 5)}));
+}
+
+// The listeners of an unplugged device have ended their threads but stay registered; a
+// program that then exits without unregistering must still exit cleanly.
+TEST_F(Listener, AProgramMayExitWithListenersWhoseDeviceWentAway) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            platform_.feed.gone = true;
+            if (Nerio_RegisterTouchDataCallback(kScreen, RecordTouch) != 1) std::exit(2);
+            if (Nerio_RegisterImageDataCallback(kScreen, RecordImage) != 1) std::exit(3);
+            WaitUntil([&] { return platform_.feed.failedReads == 2; });
+            std::this_thread::sleep_for(20ms);  // each thread returns right after its failed read
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // Per listener kind: calls, and calls that came after its unregister had returned.

@@ -43,6 +43,11 @@ private:
     struct State {
         State(std::unique_ptr<platform::InputReader> r, ReportHandler h)
             : reader(std::move(r)), handler(std::move(h)) {}
+        // Only a thread that ended by itself (its device gone) is still joinable here, when
+        // the registration goes with the process: it must not terminate the program.
+        ~State() {
+            if (thread.joinable()) thread.detach();
+        }
         std::unique_ptr<platform::InputReader> reader;
         ReportHandler handler;
         std::atomic<bool> running{true};
