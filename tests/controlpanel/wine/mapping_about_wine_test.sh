@@ -3,8 +3,9 @@
 # the simulated screen service with two screens, on two monitors (Xephyr with two screens
 # and Xinerama inside Xvfb):
 #   tests/controlpanel/wine/mapping_about_wine_test.sh [WINDOWS_BUILD] [NATIVE_BUILD]
-# (defaults build/windows and build/native). Mapping assigns both screens numbers that a
-# second KavLib client reads back through the service; Apply writes and keeps the dialog
+# (defaults build/windows and build/native). A record naming monitor 3 of 2 opens on
+# monitor 1 with Apply enabled; Mapping assigns both screens numbers that a second KavLib
+# client reads back through the service; Apply writes and keeps the dialog
 # open, Cancel discards, Enter presses nothing while Tab and Space work; Identify covers
 # the chosen monitor and closes on Escape or by itself; About shows what the service's
 # controller reports. Runs in a prefix of its own. Needs Xvfb, Xephyr, xdotool, xwininfo
@@ -92,8 +93,10 @@ choose() {  # choose TITLE LIST_ID KEY: opens the drop-down list and moves by KE
 visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 covers() { xwininfo -root -children | grep -q "  $1  "; }  # covers GEOMETRY, as WxH+X+Y
 
-# Each screen starts as touch screen 1 on monitor 1.
-check "screens start unassigned" test "$(probe numbers 0) $(probe numbers 1)" = "0 0 0 0"
+# Screen 1's record names monitor 3, of which there is none; screen 2 is touch screen 1 on
+# monitor 1.
+check "screen 1 set to monitor 3" test "$(probe set-numbers 0 0 2)" = "0 2"
+check "screen 2 unassigned" test "$(probe numbers 1)" = "0 0"
 main='TouchScreen Control Panel'
 wine "$bin/KavCpl.exe" >/dev/null 2>&1 &
 kavcpl=$!
@@ -102,10 +105,12 @@ click "$main" 1086
 check "Mapping opens" wait_for 15 visible '^Mapping$'
 check "Mapping button disabled while it is open" test "$(probe enabled "$main" 1086)" = 0
 
+# Monitor 3 gives way to monitor 1, a change to apply.
+check "screen 1 opens on monitor 1" test "$(probe text Mapping 1170)" = " 1"
+check "and Apply is enabled" test "$(probe enabled Mapping 1079)" = 1
+
 # Screen 1 onto monitor 2, screen 2 as touch screen 2; Apply writes and stays open.
-check "Apply disabled before a change" test "$(probe enabled Mapping 1079)" = 0
 choose Mapping 1170 Down
-check "a choice enables Apply" test "$(probe enabled Mapping 1079)" = 1
 click Mapping 1165
 xdotool key Right
 sleep 0.5
