@@ -6,7 +6,7 @@
 # (defaults build/windows and build/native). A record naming monitor 3 of 2 opens on
 # monitor 1 with Apply enabled; Mapping assigns both screens numbers that a second KavLib
 # client reads back through the service; Apply writes and keeps the dialog
-# open, Cancel discards, Enter presses nothing while Tab and Space work; Identify covers
+# open, Cancel discards, Enter presses nothing while Tab and Space work, Escape cancels; Identify covers
 # the chosen monitor and closes on Escape or by itself; About shows what the service's
 # controller reports. Runs in a prefix of its own. Needs Xvfb, Xephyr, xdotool, xwininfo
 # and ImageMagick.
@@ -91,6 +91,7 @@ choose() {  # choose TITLE LIST_ID KEY: opens the drop-down list and moves by KE
     sleep 0.5
 }
 visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+main_usable() { [ "$(probe enabled "$main" 1086)" = 1 ]; }
 covers() { xwininfo -root -children | grep -q "  $1  "; }  # covers GEOMETRY, as WxH+X+Y
 
 # Screen 1's record names monitor 3, of which there is none; screen 2 is touch screen 1 on
@@ -117,7 +118,7 @@ sleep 0.5
 check "the second row shows its own numbers" test "$(probe text Mapping 1179)/$(probe text Mapping 1170)" = " 1/ 1"
 choose Mapping 1179 Down
 click Mapping 1079
-check "Apply wrote both screens' numbers" wait_for 10 test "$(probe numbers 0) $(probe numbers 1)" = "0 1 1 0"
+check "Apply wrote both screens' numbers" wait_for 10 eval '[ "$(probe numbers 0) $(probe numbers 1)" = "0 1 1 0" ]'
 check "Apply keeps the dialog open" visible '^Mapping$'
 check "Apply disabled once written" test "$(probe enabled Mapping 1079)" = 0
 
@@ -140,7 +141,7 @@ check "it closes by itself after three ticks" wait_for 6 eval '! covers 1920x108
 click Mapping 1078
 check "Cancel closes Mapping" wait_for 5 eval '! visible ^Mapping$'
 check "Cancel wrote nothing" test "$(probe numbers 0)" = "0 1"
-check "the main window is usable again" wait_for 5 test "$(probe enabled "$main" 1086)" = 1
+check "the main window is usable again" wait_for 10 main_usable
 
 # Enter presses nothing, even on a focused button; Tab and Space still work.
 click "$main" 1086
@@ -152,6 +153,13 @@ sleep 1
 check "Enter on OK keeps Mapping open" visible '^Mapping$'
 xdotool key space
 check "Space on OK closes it" wait_for 5 eval '! visible ^Mapping$'
+check "OK gives the main window back" wait_for 10 main_usable
+# Escape cancels, so the main window hears of it and is usable again.
+click "$main" 1086
+wait_for 15 visible '^Mapping$'
+xdotool key Escape
+check "Escape closes Mapping" wait_for 5 eval '! visible ^Mapping$'
+check "and gives the main window back" wait_for 10 main_usable
 
 # About shows what the controller reports, read again by the second client.
 mapfile -t device < <(probe device 0)
