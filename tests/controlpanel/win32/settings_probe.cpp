@@ -1,7 +1,9 @@
 // A second program beside KavCpl for the Settings test under Wine:
 //   settings_probe config             the driver's record, through the driver request report
 //   settings_probe registry           the driver's parameters, from its registry key
-//   settings_probe control TITLE ID   the screen centre of control ID of the window TITLE
+//   settings_probe control TITLE ID [PERCENT]
+//                                     the screen point of control ID of the window TITLE,
+//                                     PERCENT (default 50) of its width across, half-way down
 //                                     ("*": of any visible window that has it)
 //   settings_probe text TITLE ID      that control's text
 //   settings_probe listen FILE SECS   a top-level window of its own that waits for
@@ -83,11 +85,12 @@ HWND FindControl(const char* title, const char* id) {
     return window ? GetDlgItem(window, search.id) : nullptr;
 }
 
-int ControlCentre(const char* title, const char* id) {
+// `percent` of the way across, half-way down.
+int ControlPoint(const char* title, const char* id, long percent) {
     const HWND control = FindControl(title, id);
     RECT rect;
     if (!control || !GetWindowRect(control, &rect)) return 1;
-    std::printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    std::printf("%ld %ld\n", rect.left + (rect.right - rect.left) * percent / 100, (rect.top + rect.bottom) / 2);
     return 0;
 }
 
@@ -148,10 +151,13 @@ int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "config" && argc == 2) return DriverRecord();
     if (command == "registry" && argc == 2) return RegistryRecord();
-    if (command == "control" && argc == 4) return ControlCentre(argv[2], argv[3]);
+    if (command == "control" && (argc == 4 || argc == 5)) {
+        return ControlPoint(argv[2], argv[3], argc == 5 ? std::atol(argv[4]) : 50);
+    }
     if (command == "text" && argc == 4) return ControlText(argv[2], argv[3]);
     if (command == "listen" && argc == 4) return Listen(argv[2], argv[3]);
     std::fprintf(stderr,
-                 "usage: settings_probe config | registry | control TITLE ID | text TITLE ID | listen FILE SECONDS\n");
+                 "usage: settings_probe config | registry | control TITLE ID [PERCENT] | text TITLE ID | listen FILE "
+                 "SECONDS\n");
     return 2;
 }

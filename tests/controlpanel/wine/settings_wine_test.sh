@@ -69,10 +69,11 @@ window_gone() {  # TITLE-REGEX [SECONDS]
     done
 }
 
-# click TITLE ID: a real pointer click in the middle of control ID of window TITLE.
+# click TITLE ID [PERCENT]: a real pointer click on control ID of window TITLE, PERCENT of
+# its width across (default the middle).
 click() {
     local at
-    at=$(wine "$probe" control "$1" "$2" | tr -d '\r') || return 1
+    at=$(wine "$probe" control "$1" "$2" "${3:-50}" | tr -d '\r') || return 1
     xdotool mousemove $at click 1
 }
 
@@ -118,7 +119,7 @@ listener_pid=$!
 check "listener ready" wait_for "$work/listener.txt" '^ready' 30
 
 click Settings 1102  # Click on Release
-click Settings 1115  # the duration trackbar: a page up from 50
+click Settings 1115 85  # the duration trackbar, right of its thumb: a page up from 50
 sleep 0.5
 duration=$(wine "$probe" text Settings 1136 | tr -d '\r')
 check "the duration moved: $duration" test "$duration" != 50
