@@ -5,8 +5,9 @@
 # Click on Release, moves the beep duration, presses Enter in the trackbar (the dialog stays),
 # chooses Sound Card and presses OK; then reads back through another KavLib client the
 # driver's record (driver request report) and its registry parameters, and checks that a
-# top-level window of another Wine process received "BeepChanged". Own prefix and display;
-# needs Xvfb and xdotool.
+# top-level window of another Wine process received "BeepChanged". Then, as a system older
+# than Windows 7, checks Hide Cursor and presses OK: the user's 15 cursor roles are hidden.
+# Own prefix and display; needs Xvfb and xdotool.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
 
@@ -144,7 +145,26 @@ for record in after registry; do
 done
 
 click "$main_title" 1377 || true  # Exit
-wait "$kavcpl_pid" 2>/dev/null || true
+check "Exit ends KavCpl" timeout 15 tail --pid="$kavcpl_pid" -f /dev/null
+kavcpl_pid=
+
+# A system older than Windows 7: OK with Hide Cursor checked hides the cursor through the
+# user's cursor scheme, which a fresh prefix does not have yet.
+wine reg add 'HKCU\Software\Wine' /v Version /d winxp64 /f >/dev/null 2>&1
+wine reg add 'HKCU\Control Panel\Cursors' /f >/dev/null 2>&1
+wine "$kavcpl" >>"$work/kavcpl.log" 2>&1 &
+kavcpl_pid=$!
+check "main window shown on the older system" window_shown "^$main_title\$" 60
+click "$main_title" 1083
+check "Settings opens on the older system" window_shown '^Settings$' 30
+click Settings 1105  # Hide Cursor, usable only here
+click Settings 1077
+check "OK closes the dialog on the older system" window_gone '^Settings$' 15
+hidden=$(wine reg query 'HKCU\Control Panel\Cursors' | tr -d '\r' | grep -c 'REG_EXPAND_SZ *%SYSTEMROOT%\\Cursors\\null.cur$' || true)
+check "the 15 cursor roles hidden: $hidden" test "$hidden" = 15
+check "the record says HideCursor 1" test "$(field "$(wine "$probe" config | tr -d '\r')" HideCursor)" = 1
+click "$main_title" 1377 || true
+timeout 15 tail --pid="$kavcpl_pid" -f /dev/null || true
 kavcpl_pid=
 "$kavsim" send --address "$KAVLIB_SIM" quit >/dev/null 2>&1 || true
 
