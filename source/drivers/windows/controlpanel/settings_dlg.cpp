@@ -124,7 +124,7 @@ constexpr Trackbar kTrackbars[] = {
 
 #undef KAV_FIELD
 
-// A smoothness level is 300 pixels of filter reach on the primary screen.
+// The stored smoothness grows with the primary screen: one level is W / 300, W its width.
 constexpr std::uint64_t kPixelsPerSmoothnessLevel = 300;
 // SM_CXSCREEN is never 0 on a running desktop; this only keeps the division defined.
 constexpr int kFallbackScreenWidth = 1024;
