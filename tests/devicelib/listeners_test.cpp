@@ -122,11 +122,21 @@ private:
 
 class ScriptedRegistration : public platform::Registration {
 public:
-    explicit ScriptedRegistration(std::atomic<int>& live) : live_(live) { ++live_; }
-    ~ScriptedRegistration() override { --live_; }
+    explicit ScriptedRegistration(std::atomic<int>& live, std::atomic<int>* mostLive = nullptr,
+                                  std::chrono::milliseconds teardown = {})
+        : live_(live), teardown_(teardown) {
+        const int now = ++live_;
+        if (mostLive != nullptr && now > *mostLive) *mostLive = now;
+    }
+    ~ScriptedRegistration() override {
+        // A system's teardown takes its time; the next registration must not overlap it.
+        std::this_thread::sleep_for(teardown_);
+        --live_;
+    }
 
 private:
     std::atomic<int>& live_;
+    std::chrono::milliseconds teardown_;
 };
 
 // Raw input from the controller as fast as it comes, on a thread of the platform's; as the
@@ -162,7 +172,7 @@ public:
                                                              platform::RawInputCallback callback) override {
         if (feed.endless) return std::make_unique<StreamingRegistration>(liveRegistrations, std::move(callback));
         rawInput = std::move(callback);
-        return std::make_unique<ScriptedRegistration>(liveRegistrations);
+        return std::make_unique<ScriptedRegistration>(liveRegistrations, &mostLiveRawInput, rawInputTeardown);
     }
     std::unique_ptr<platform::Registration> RegisterDeviceChange(platform::DeviceChangeCallback callback) override {
         if (refuseDeviceChange) return nullptr;
@@ -175,6 +185,8 @@ public:
     platform::DeviceChangeCallback deviceChange;
     bool refuseDeviceChange = false;
     std::atomic<int> liveRegistrations{0};
+    std::atomic<int> mostLiveRawInput{0};
+    std::chrono::milliseconds rawInputTeardown{0};
 };
 
 // What the callbacks saw; the exports take plain function pointers, hence one global.
@@ -413,6 +425,29 @@ TEST_F(Listener, RawInputPassesOnlyTheControllersTouchReports) {
     EXPECT_EQ(platform_.liveRegistrations, 0);
     std::lock_guard lock(g_seen.mutex);
     EXPECT_EQ(g_seen.touches, (std::vector<Bytes>{TouchReport(0x30, 1), TouchReport(0x30, 5)}));
+}
+
+void StoppingRawInputTouch(unsigned char*) {
+    EXPECT_EQ(Nerio_UnRegisterTouchCallback(), 1);
+    // Its own teardown waits for this callback: a new listener cannot start before it.
+    EXPECT_EQ(Nerio_RegisterTouchCallback(RecordTouch), 0);
+    ++g_blockedCalls;
+}
+
+// The system has one raw-input target per process: a listener stopped from its own
+// callback goes before the next one registers, or its teardown would remove the new one's.
+TEST_F(Listener, ARawInputListenerStoppedFromItsCallbackIsGoneBeforeTheNextStarts) {
+    g_blockedCalls = 0;
+    platform_.rawInputTeardown = 50ms;
+    ASSERT_EQ(Nerio_RegisterTouchCallback(StoppingRawInputTouch), 1);
+    const std::u16string screen = u"\\\\?\\HID#VID_4B1D&PID_0A31&Col01#1";
+    platform_.rawInput(platform::RawInputEvent{platform::RawInputEvent::Kind::Hid, screen, TouchReport(0x30, 1), 0});
+    EXPECT_EQ(g_blockedCalls, 1);
+    ASSERT_EQ(Nerio_RegisterTouchCallback(RecordTouch), 1);
+    EXPECT_EQ(platform_.mostLiveRawInput, 1);
+    platform_.rawInput(platform::RawInputEvent{platform::RawInputEvent::Kind::Hid, screen, TouchReport(0x30, 2), 0});
+    EXPECT_EQ(g_seen.TouchCount(), 1u);
+    platform_.rawInputTeardown = 0ms;
 }
 
 // The listeners of an unplugged device have ended their threads but stay registered; a

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -118,7 +119,9 @@ bool IsTouchController(const std::u16string& deviceName) {
 
 struct RawInputSlot {
     std::mutex mutex;
+    std::condition_variable tornDown;
     std::unique_ptr<platform::Registration> registration;  // guarded by mutex
+    int teardowns = 0;  // registrations stopped from their own callback, still going; guarded by mutex
 };
 
 RawInputSlot g_rawInput;
@@ -197,7 +200,11 @@ bool StopImageDataListener() {
 
 bool StartRawInputTouchListener(TouchDataCallback callback) {
     if (callback == nullptr) return false;
-    std::lock_guard lock(g_rawInput.mutex);
+    std::unique_lock lock(g_rawInput.mutex);
+    // The system keeps one raw-input target per process, so a teardown still going would
+    // remove the new registration's. From inside a callback it cannot be waited for.
+    if (t_inRawInputCallback && g_rawInput.teardowns > 0) return false;
+    g_rawInput.tornDown.wait(lock, [] { return g_rawInput.teardowns == 0; });
     if (g_rawInput.registration) return false;
     static constexpr std::array<platform::RawInputUsage, 2> kUsages{{{0x01, 0x02}, {0x0D, 0x04}}};
     auto handler = [callback, record = std::array<uint8_t, kTouchDataReportLength>{}](
@@ -219,11 +226,19 @@ bool StopRawInputTouchListener() {
     {
         std::lock_guard lock(g_rawInput.mutex);
         registration = std::move(g_rawInput.registration);
+        if (registration && t_inRawInputCallback) ++g_rawInput.teardowns;
     }
     if (!registration) return false;
     if (t_inRawInputCallback) {
         // A registration waits for its callback, so it cannot go from inside it.
-        std::thread([gone = std::move(registration)]() mutable { gone.reset(); }).detach();
+        std::thread([gone = std::move(registration)]() mutable {
+            gone.reset();
+            {
+                std::lock_guard lock(g_rawInput.mutex);
+                --g_rawInput.teardowns;
+            }
+            g_rawInput.tornDown.notify_all();
+        }).detach();
     }
     return true;
 }

@@ -32,6 +32,7 @@ using DeviceNotifyCallback = void (*)(uint32_t event, uint32_t parameter);
 // false when nothing is registered; otherwise it ends the listener and waits for its thread,
 // so no callback runs once it has returned. Called from inside the listener's own callback,
 // a stop cannot wait for itself: it returns at once and the thread ends after the callback.
+// A raw-input start waits for such a stop to finish; from inside that callback it is refused.
 bool StartTouchDataListener(platform::Handle handle, TouchDataCallback callback);
 bool StopTouchDataListener();
 bool StartImageDataListener(platform::Handle handle, ImageDataCallback callback);

@@ -460,7 +460,7 @@ typedef void (*NERIO_DEVICE_NOTIFY_CALLBACK)(uint32_t event, uint32_t parameter)
  * Unregistering waits for a callback in progress and for the listener's thread to end: once
  * it returns, no callback runs, and no read is left pending on the handle. From inside the
  * listener's own callback it cannot wait for itself; it returns at once, and the listener
- * ends after that callback.
+ * ends after that callback (a new raw-input listener registered from inside it is refused).
  *
  * The touch data listener reads 22-byte reports from device and passes on only those whose
  * byte 0 is 0x30. The image listener reads 64-byte packet reports from the vendor collection
