@@ -9,7 +9,8 @@
 # missing (message "92"). Then, against kavsim serve with two screens, the second
 # calibrated: the list, Reset read back through another client, a second start that brings
 # the first window to the front, a calibration through KavCalib driven by touches (when
-# KavCalib.dll is built), and unplugging both screens. Needs Xvfb and xdotool.
+# KavCalib.dll is built), unplugging both screens, and a start with no screen left at the
+# service (message "91"). Needs Xvfb and xdotool.
 set -euo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 native=$(cd "${2:-$build/../native}" && pwd)
@@ -210,6 +211,14 @@ sleep 2
 check "unplugging one of two screens leaves the program running" kill -0 $first
 send unplug 1
 check "unplugging both screens ends the program" wait_exit $first 20
+
+# The service with no screen plugged in: message "91", and the program ends.
+wine "$bin/KavCpl.exe" >/dev/null 2>&1 &
+alone=$!
+message=$(wait_window '^Error$' 60 || true)
+check "no screen at the service: error message shown" test -n "$message"
+click_ok "$message"
+check "no screen at the service: the program ends after the message" wait_exit $alone 15
 
 echo "kavcpl wine tests: $failures failed"
 [ $failures -eq 0 ]
