@@ -93,10 +93,17 @@ cursor_values() {  # the 15 roles' data, one per line
     wine reg query 'HKCU\Control Panel\Cursors' | tr -d '\r' |
         awk '$1 ~ /^(Arrow|AppStarting|Hand|Wait|Crosshair|Help|IBeam|No|NWPen|SizeAll|SizeNESW|SizeNS|SizeNWSE|SizeWE|UpArrow)$/ && $2 == "REG_EXPAND_SZ" { print $3 }'
 }
+# The user's own busy cursor, which showing the cursor again must give back. Wait, as it is
+# listed last: Wine's reg query prints an empty value that follows a longer one with the
+# longer one's text.
+own_wait='C:\cursors\mine.cur'
+wine reg add 'HKCU\Control Panel\Cursors' /v Wait /t REG_EXPAND_SZ /d "$own_wait" /f >/dev/null 2>&1
 KAVCPL_CURSOR_TEST=hide wine "$tests" --gtest_filter='*CursorState*' --gtest_brief=1 >/dev/null
 check "15 roles hidden" test "$(cursor_values | grep -cx '%SYSTEMROOT%\\Cursors\\null.cur')" = 15
 KAVCPL_CURSOR_TEST=show wine "$tests" --gtest_filter='*CursorState*' --gtest_brief=1 >/dev/null
-check "15 roles shown" test "$(cursor_values | grep -c '^$'; true)" = 15
+wait_value() { wine reg query 'HKCU\Control Panel\Cursors' /v Wait | tr -d '\r' | awk '$1 == "Wait" { print $3 }'; }
+check "shown: the user's busy cursor back" test "$(wait_value)" = "$own_wait"
+check "shown: the other 14 roles at the default" test "$(cursor_values | grep -c '^$'; true)" = 14
 
 # No touch screen: message "91" with caption "121" ("Error"), and the program ends.
 wine "$bin/KavCpl.exe" >/dev/null 2>&1 &
