@@ -23,6 +23,9 @@
 #include "simulator/controller/optics.h"
 #include "simulator/controller/run_length.h"
 #include "simulator/hidstack/hid_stack.h"
+#ifndef _WIN32
+#include "service/service_fixture.h"
+#endif
 
 namespace kav::devicelib {
 namespace {
@@ -477,9 +480,11 @@ struct StreamCounts {
     }
 };
 StreamCounts g_touchStream, g_imageStream, g_rawStream;
+platform::Handle g_streamTouchHandle = platform::kInvalidHandle;
+platform::Handle g_streamImageHandle = platform::kInvalidHandle;
 
-TEST_F(Listener, RegisteringAndUnregisteringWhileReportsStream) {
-    platform_.feed.endless = true;
+// Each listener kind registered and unregistered 200 times while its reports stream.
+void RegisterAndUnregisterWhileStreaming(std::chrono::microseconds listening) {
     struct Kind {
         const char* name;
         StreamCounts& counts;
@@ -488,24 +493,32 @@ TEST_F(Listener, RegisteringAndUnregisteringWhileReportsStream) {
     };
     const Kind kinds[] = {
         {"touch data", g_touchStream,
-         [] { return Nerio_RegisterTouchDataCallback(kScreen, [](unsigned char*) { g_touchStream.Call(); }) == 1; },
+         [] {
+             return Nerio_RegisterTouchDataCallback(g_streamTouchHandle,
+                                                    [](unsigned char*) { g_touchStream.Call(); }) == 1;
+         },
          Nerio_UnRegisterTouchDataCallback},
         {"image", g_imageStream,
          [] {
-             return Nerio_RegisterImageDataCallback(
-                        kScreen, [](unsigned char*, int, unsigned char*, int) { g_imageStream.Call(); }) == 1;
+             return Nerio_RegisterImageDataCallback(g_streamImageHandle, [](unsigned char*, int, unsigned char*, int) {
+                        g_imageStream.Call();
+                    }) == 1;
          },
          Nerio_UnRegisterImageDataCallback},
         {"raw input", g_rawStream,
          [] { return Nerio_RegisterTouchCallback([](unsigned char*) { g_rawStream.Call(); }) == 1; },
          Nerio_UnRegisterTouchCallback},
     };
+    for (const Kind& kind : kinds) {
+        kind.counts.calls = 0;
+        kind.counts.late = 0;
+    }
     for (int round = 0; round < 200; ++round) {
         for (const Kind& kind : kinds) {
             kind.counts.stopped = false;
             ASSERT_TRUE(kind.start()) << kind.name;
         }
-        if (round % 8 == 0) std::this_thread::sleep_for(1ms);
+        if (round % 8 == 0) std::this_thread::sleep_for(listening);
         for (const Kind& kind : kinds) {
             ASSERT_EQ(kind.stop(), 1) << kind.name;
             kind.counts.stopped = true;
@@ -516,9 +529,54 @@ TEST_F(Listener, RegisteringAndUnregisteringWhileReportsStream) {
         EXPECT_GT(kind.counts.calls, 0);
         EXPECT_EQ(kind.counts.late, 0);
     }
+}
+
+TEST_F(Listener, RegisteringAndUnregisteringWhileReportsStream) {
+    platform_.feed.endless = true;
+    g_streamTouchHandle = g_streamImageHandle = kScreen;
+    RegisterAndUnregisterWhileStreaming(1ms);
     EXPECT_EQ(platform_.feed.liveReaders, 0);
     EXPECT_EQ(platform_.liveRegistrations, 0);
 }
+
+#ifndef _WIN32
+// The same on the path programs under Wine take: the service's screens streaming on real
+// time, reached through its client over loopback. Screen 1 is held down; screen 2, in work
+// mode 0xF5, forwards its camera lines.
+TEST(ListenersOnTheService, RegisteringAndUnregisteringWhileTheScreensStream) {
+    kav::service::ServiceOptions options;
+    options.screens = 2;
+    options.fps = 250;
+    kav::testing::InProcessService service(std::move(options));
+    const auto remote = platform::remote::MakeRemotePlatform(service.Address());
+    platform::SetPlatform(remote.get());
+    struct Restore {
+        ~Restore() {
+            Nerio_UnRegisterTouchDataCallback();
+            Nerio_UnRegisterImageDataCallback();
+            Nerio_UnRegisterTouchCallback();
+            platform::SetPlatform(nullptr);
+        }
+    } restore;
+    std::vector<std::u16string> touch, vendor;
+    for (const std::u16string& path : remote->EnumerateHidInterfaces().value_or(std::vector<std::u16string>{})) {
+        const std::string narrow = kav::testing::Narrow(path);
+        if (narrow.find("col01") != std::string::npos) touch.push_back(path);
+        if (narrow.find("col06") != std::string::npos) vendor.push_back(path);
+    }
+    ASSERT_EQ(touch.size(), 2u);
+    ASSERT_EQ(vendor.size(), 2u);
+    platform::UniqueHandle screen1(remote->OpenHid(touch[0], true), *remote);
+    platform::UniqueHandle screen2(remote->OpenHid(touch[1], true), *remote);
+    platform::UniqueHandle lines(remote->OpenHid(vendor[1], true), *remote);
+    ASSERT_EQ(Nerio_SetWorkMode(screen2.get(), 0xF5), 1);
+    ASSERT_TRUE(kav::testing::SendControl(service.server.Port(), "down 1 200 150").ok);
+
+    g_streamTouchHandle = screen1.get();
+    g_streamImageHandle = lines.get();
+    RegisterAndUnregisterWhileStreaming(10ms);
+}
+#endif
 
 // The image listener on the real driver: in work mode 0xF5 it forwards every camera-line
 // packet to the vendor collection, and the listener pairs what it forwarded.
