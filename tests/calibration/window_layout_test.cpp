@@ -64,7 +64,7 @@ TEST(WindowLayout, HotZonesAtTheMiddlesOfTheEdges) {
     // A window as small as its zones: the later edge in left, top, right, bottom wins.
     EXPECT_EQ(HitEdge({10, 10}, {20, 20}, kDefaultHandleZone), Edge::kBottom);
     EXPECT_EQ(HitEdge({20, 20}, {40, 40}, kDefaultHandleZone), Edge::kBottom);
-    EXPECT_EQ(HitEdge({20, 5}, {40, 40}, {28, 28}), Edge::kRight);
+    EXPECT_EQ(HitEdge({20, 10}, {40, 40}, kDefaultHandleZone), Edge::kRight) << "left, top and right: right";
 }
 
 TEST(WindowLayout, EdgesStartTheSystemsSizingAndElsewhereItsMove) {
