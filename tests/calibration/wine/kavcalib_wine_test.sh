@@ -6,6 +6,7 @@
 # a session after two targets and cancels one in its confirmation state (both must leave the
 # device as it was), then calibrates with 25 and with 4 points, presses OK and measures
 # touches across the screen against the benchmark's figures. Needs Xvfb. Own prefix.
+# ONLY="ok 25" runs that one session alone.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
 
