@@ -64,7 +64,7 @@ int PointCount(RegionMode mode, const _NERIO_DRIVER_CONFIG& driverConfig) {
 std::uint8_t RegionByte(int regionCount) {
     if (regionCount < 1 || regionCount > 64) return 0;
     const auto value = static_cast<std::uint8_t>(2 * (regionCount - 1));
-    // Bit 7 makes the parity odd, which is how the driver tells a region count from noise.
+    // Bit 7 makes the parity odd; the driver reads an even-parity byte as no regions at all.
     return std::popcount(value) % 2 == 0 ? static_cast<std::uint8_t>(value | 0x80) : value;
 }
 
@@ -106,7 +106,8 @@ void WindowSession::BeginCollecting() {
     {
         std::lock_guard lock(mutex_);
         targetIndex_ = 0;
-        // A finger still resting from the button that started this must lift first.
+        // A fresh count: the first touch on the first target is taken even when the lift
+        // that ended the last collection came while nobody was listening.
         steadyCount_ = 0;
     }
     noResponseSeconds_ = 0;
