@@ -7,52 +7,33 @@
 #   5. KAVLIB_PLATFORM=sim against `kavsim serve`: the simulated screen, read and written
 #
 #   run_under_wine.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR
-# WINEPREFIX is used when set (a fresh one is made otherwise); its wineserver is started
-# and stopped here.
+# Headless, in a copy of $KAV_WINE_TEMPLATE when set, else in WINEPREFIX when set, else in
+# a prefix of its own.
 set -euo pipefail
 windows=$(cd "${1:?usage: run_under_wine.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR}" && pwd)
 native=$(cd "${2:?usage: run_under_wine.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../wine/harness.sh"
 dll=$windows/source/drivers/windows/devicelib/KavLib.dll
 program=$windows/source/drivers/windows/devicelib/kavlib_exports_test.exe
-kavsim=$native/source/tools/kavsim
+KAVSIM=$native/source/tools/kavsim
 
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
-if [ -z "${WINEPREFIX:-}" ]; then
-    WINEPREFIX=$(mktemp -d /tmp/kavlib-wine.XXXXXX)
-    export WINEPREFIX
-fi
-work=$(mktemp -d /tmp/kavlib-wine-run.XXXXXX)
-serve_pid=
-cleanup() {
-    [ -n "$serve_pid" ] && kill "$serve_pid" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-status=0
-run() {
-    local name=$1
-    shift
-    if (cd "$work" && "$@" >"$work/out" 2>"$work/err"); then
-        echo "ok: $name"
+wine_work kavlib-wine-run
+run() {  # run NAME COMMAND...: a check that shows the program's output when it fails
+    if (cd "$WINE_WORK" && "${@:2}" >"$WINE_WORK/out" 2>"$WINE_WORK/err"); then
+        pass "$1"
     else
-        echo "FAILED: $name" >&2
-        cat "$work/out" >&2
-        grep -v 'wine32\|wow64' "$work/err" >&2 || true
-        status=1
+        fail "$1"
+        cat "$WINE_WORK/out" >&2
+        grep -v 'wine32\|wow64' "$WINE_WORK/err" >&2 || true
     fi
 }
 
-"$here/check_kavlib_dll.sh" "$dll" || status=1
+check "the DLL's exports and contents" "$here/check_kavlib_dll.sh" "$dll"
 
-[ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
-wineserver -k 2>/dev/null || true
-wineserver -p </dev/null >/dev/null 2>&1
-wine cmd /c exit >/dev/null 2>&1 </dev/null || true  # services start detached from our pipes
+wine_prefix --reuse
+wine_headless
+wine_start
 
 run "every export by name" wine "$program" exports
 run "win32: no screen" env -u KAVLIB_PLATFORM wine "$program" no-screen
@@ -62,17 +43,9 @@ run "win32: the system's HID list" env -u KAVLIB_PLATFORM wine "$program" real-h
 port=$((40000 + RANDOM % 20000))
 run "sim without a service: no screen" env KAVLIB_PLATFORM=sim KAVLIB_SIM=127.0.0.1:$port wine "$program" no-screen
 
-"$kavsim" serve --port "$port" >"$work/serve.log" 2>&1 &
-serve_pid=$!
-for _ in $(seq 100); do
-    grep -q '^listening' "$work/serve.log" 2>/dev/null && break
-    sleep 0.1
-done
-if grep -q '^listening' "$work/serve.log"; then
-    run "sim against kavsim serve" env KAVLIB_PLATFORM=sim KAVLIB_SIM=127.0.0.1:$port wine "$program" service
+if wine_serve service; then
+    run "sim against kavsim serve" env KAVLIB_PLATFORM=sim KAVLIB_SIM=$WINE_SIM wine "$program" service
 else
-    echo "FAILED: kavsim serve did not start:" >&2
-    cat "$work/serve.log" >&2
-    status=1
+    fail "kavsim serve did not start"
 fi
-exit $status
+wine_report kavlib_exports
