@@ -429,5 +429,33 @@ TEST(RegistryStore, ThreadsShareOneStore) {
                   static_cast<std::uint32_t>(kRounds - 1));
 }
 
+// What a reader of the registry gets: the type code and the bytes as RegQueryValueExW writes
+// them, so the in-process and served platforms hand KavLib the same data.
+TEST(RegistryStore, ValuesTurnIntoTheBytesAQueryReturns) {
+    const struct {
+        const char* name;
+        RegistryValue value;
+        std::uint32_t type;
+        std::vector<std::uint8_t> bytes;
+    } kCases[] = {
+        {"dword, low byte first", RegistryValue::FromDword(0x12345678), 4, {0x78, 0x56, 0x34, 0x12}},
+        {"string, UTF-16LE with its null",
+         RegistryValue::FromString(u"A\u00e9\u4e2d"),
+         1,
+         {'A', 0, 0xe9, 0, 0x2d, 0x4e, 0, 0}},
+        {"empty string, the null alone", RegistryValue::FromString(u""), 1, {0, 0}},
+        {"expandable string keeps its own type",
+         RegistryValue::FromExpandString(u"%A%"),
+         2,
+         {'%', 0, 'A', 0, '%', 0, 0, 0}},
+    };
+    for (const auto& testCase : kCases) {
+        SCOPED_TRACE(testCase.name);
+        const RegistryBytes data = ToRegistryBytes(testCase.value);
+        EXPECT_EQ(data.type, testCase.type);
+        EXPECT_EQ(data.bytes, testCase.bytes);
+    }
+}
+
 }  // namespace
 }  // namespace kav::sim

@@ -371,6 +371,24 @@ std::pair<std::u16string, RegistryValue> ParseValueLine(std::u16string_view trim
 
 }  // namespace
 
+RegistryBytes ToRegistryBytes(const RegistryValue& value) {
+    constexpr std::uint32_t kRegSz = 1, kRegExpandSz = 2, kRegDword = 4;
+    RegistryBytes data;
+    if (value.Type == RegistryType::Dword) {
+        data.type = kRegDword;
+        for (int shift = 0; shift < 32; shift += 8)
+            data.bytes.push_back(static_cast<std::uint8_t>(value.Dword >> shift));
+        return data;
+    }
+    data.type = value.Type == RegistryType::String ? kRegSz : kRegExpandSz;
+    for (char16_t unit : value.Text) {
+        data.bytes.push_back(static_cast<std::uint8_t>(unit));
+        data.bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    data.bytes.insert(data.bytes.end(), {0, 0});
+    return data;
+}
+
 RegistryFileError::RegistryFileError(std::string file, std::size_t line, std::string reason)
     : std::runtime_error(file + ":" + std::to_string(line) + ": " + reason),
       file_(std::move(file)),

@@ -55,6 +55,14 @@ struct RegistryValue {
     bool operator==(const RegistryValue&) const = default;
 };
 
+// A value as RegQueryValueExW hands it out: the REG_* type code and the data, a DWORD in
+// little-endian order or UTF-16LE text with its terminating null.
+struct RegistryBytes {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> bytes;
+};
+RegistryBytes ToRegistryBytes(const RegistryValue& value);
+
 class RegistryFileError : public std::runtime_error {
 public:
     RegistryFileError(std::string file, std::size_t line, std::string reason);

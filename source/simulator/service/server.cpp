@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+#include "simulator/registry/registry_store.h"
 #include "simulator/service/protocol.h"
 
 namespace kav::service {
@@ -49,22 +50,6 @@ std::u16string StorePath(std::uint8_t root, const std::u16string& key) {
                               : u"\\Registry\\User\\Current";
     if (!key.empty()) path += u"\\" + key;
     return path;
-}
-
-// As RegQueryValueExW returns the value: REG_* type code and bytes.
-std::pair<std::uint32_t, std::vector<std::uint8_t>> RegistryBytes(const sim::RegistryValue& value) {
-    constexpr std::uint32_t kRegSz = 1, kRegExpandSz = 2, kRegDword = 4;
-    std::vector<std::uint8_t> bytes;
-    if (value.Type == sim::RegistryType::Dword) {
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value.Dword >> shift));
-        return {kRegDword, bytes};
-    }
-    for (char16_t unit : value.Text) {
-        bytes.push_back(static_cast<std::uint8_t>(unit));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-    bytes.insert(bytes.end(), {0, 0});
-    return {value.Type == sim::RegistryType::String ? kRegSz : kRegExpandSz, bytes};
 }
 
 protocol::ReadOutcome OutcomeOf(ReadEnd end) {
@@ -401,9 +386,8 @@ std::optional<std::string> Dispatch::OnQueryRegistry() {
         for (const std::u16string& name : names) {
             std::optional<sim::RegistryValue> value;
             if (sim::RegistryStore::IsValidValueName(name)) value = store.GetValue(path, name);
-            const auto [type, bytes] =
-                value ? RegistryBytes(*value) : std::pair<std::uint32_t, std::vector<std::uint8_t>>{};
-            reply.U8(value ? 1 : 0).U32(type).Bytes(bytes);
+            const sim::RegistryBytes data = value ? sim::ToRegistryBytes(*value) : sim::RegistryBytes{};
+            reply.U8(value ? 1 : 0).U32(data.type).Bytes(data.bytes);
         }
     }
     Send(std::move(reply));

@@ -53,19 +53,8 @@ std::u16string StorePath(RegistryRoot root, std::u16string_view key) {
 }
 
 RegistryData ToData(const ::kav::sim::RegistryValue& value) {
-    RegistryData data;
-    if (value.Type == ::kav::sim::RegistryType::Dword) {
-        data.type = kRegDword;
-        for (int shift = 0; shift < 32; shift += 8) data.bytes.push_back(static_cast<uint8_t>(value.Dword >> shift));
-        return data;
-    }
-    data.type = value.Type == ::kav::sim::RegistryType::String ? kRegSz : kRegExpandSz;
-    for (char16_t unit : value.Text) {
-        data.bytes.push_back(static_cast<uint8_t>(unit));
-        data.bytes.push_back(static_cast<uint8_t>(unit >> 8));
-    }
-    data.bytes.insert(data.bytes.end(), {0, 0});
-    return data;
+    ::kav::sim::RegistryBytes data = ::kav::sim::ToRegistryBytes(value);
+    return {data.type, std::move(data.bytes)};
 }
 
 }  // namespace
