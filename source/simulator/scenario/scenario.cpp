@@ -407,6 +407,32 @@ Scenario LoadScenario(const std::string& file) {
     return ParseScenario(text.str(), file);
 }
 
+DeviceRecords RecordsOf(const Scenario& s) {
+    DeviceRecords records;
+    records.screen = ScreenRecord(s.ScreenGeometry());
+    for (int c = 0; c < 2; ++c) {
+        const bool cameraB = c == 1;
+        if (s.recordLens[c])
+            records.camera[c] = CameraRecord(*s.recordLens[c], cameraB);
+        else if (s.recordsMatch)
+            records.camera[c] = CameraRecord(s.lens[c], cameraB);
+    }
+    records.productId = s.imageDevice ? kImageProductId : kProductPacket;
+    return records;
+}
+
+void SetUpController(Controller& controller, const Scenario& s, const DeviceRecords& records) {
+    controller.SetScreenProperty(records.screen);
+    for (std::uint8_t c = 0; c < 2; ++c) {
+        controller.SetCameraProperties(c, records.camera[c]);
+        controller.SetCalibParams(c, records.calibration[c]);
+    }
+    controller.SetDeviceConfig(records.deviceConfig);
+    controller.SetToolbarParams(records.toolbar);
+    for (const auto& [command, subCode] : s.unanswered)
+        controller.AddReplyFault({ReplyFault::Unanswered, command, subCode, kEveryTime});
+}
+
 namespace {
 
 // The scenario's registry: the caller's store copied, with the "set" lines on top.
@@ -416,20 +442,6 @@ void FillRegistry(const Scenario& s, const RegistryStore* registry, RegistryStor
     kmdf::ResetFramework();
     const std::u16string key = kmdf::DriverParametersKeyPath() + u"\\DriverParameters";
     for (const auto& [name, value] : s.parameters) store.PutDword(key, std::u16string(name.begin(), name.end()), value);
-}
-
-DeviceRecords RecordsOf(const Scenario& s) {
-    DeviceRecords records;
-    records.screen = ScreenRecord(s.ScreenGeometry());
-    for (int c = 0; c < 2; ++c) {
-        const bool b = c == 1;
-        if (s.recordLens[c])
-            records.camera[c] = CameraRecord(*s.recordLens[c], b);
-        else if (s.recordsMatch)
-            records.camera[c] = CameraRecord(s.lens[c], b);
-    }
-    records.productId = s.imageDevice ? kImageProductId : std::uint16_t{0x0A31};
-    return records;
 }
 
 // Button edges in time order: a press clears its line's bit, a release sets it.
@@ -527,15 +539,7 @@ private:
     // The controller stores the records; the driver reads them at its start, on the
     // virtual clock, and the scenario's time begins once the screen is up.
     bool Start() {
-        controller_.SetScreenProperty(records_.screen);
-        for (std::uint8_t c = 0; c < 2; ++c) {
-            controller_.SetCameraProperties(c, records_.camera[c]);
-            controller_.SetCalibParams(c, records_.calibration[c]);
-        }
-        controller_.SetDeviceConfig(records_.deviceConfig);
-        controller_.SetToolbarParams(records_.toolbar);
-        for (const auto& [command, subCode] : s_.unanswered)
-            controller_.AddReplyFault({ReplyFault::Unanswered, command, subCode, kEveryTime});
+        SetUpController(controller_, s_, records_);
         stack_.TraceReports(true);
         const HidStack::AttachResult attached = stack_.Attach(controller_);
         result_.startStatus = static_cast<std::uint32_t>(attached.status);

@@ -136,6 +136,15 @@ struct RunResult {
 };
 
 class RegistryStore;
+class Controller;
+struct DeviceRecords;
+
+// The records the scenario's screen stores: its geometry, and the camera records that
+// "records" and "record-lens" ask for.
+DeviceRecords RecordsOf(const Scenario& scenario);
+// Stores the records in a controller made for their product and leaves the scenario's
+// unanswered queries unanswered, as every simulated screen of the scenario starts.
+void SetUpController(Controller& controller, const Scenario& scenario, const DeviceRecords& records);
 
 // Runs the scenario through a fresh driver. The registry store, when given, supplies the
 // driver parameters beneath the scenario's "set" lines (it is copied, not changed).

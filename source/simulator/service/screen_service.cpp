@@ -176,26 +176,9 @@ bool ScreenService::Start(std::string* error) {
 
 bool ScreenService::Plug(Screen& screen, std::string* error) {
     const sim::Scenario& s = options_.scenario;
-    sim::DeviceRecords records;
-    records.screen = sim::ScreenRecord(s.ScreenGeometry());
-    for (int c = 0; c < 2; ++c) {
-        if (s.recordLens[c])
-            records.camera[c] = sim::CameraRecord(*s.recordLens[c], c == 1);
-        else if (s.recordsMatch)
-            records.camera[c] = sim::CameraRecord(s.lens[c], c == 1);
-    }
-    records.productId = s.imageDevice ? sim::kImageProductId : sim::kProductPacket;
-
+    const sim::DeviceRecords records = sim::RecordsOf(s);
     auto controller = std::make_unique<sim::Controller>(records.productId);
-    controller->SetScreenProperty(records.screen);
-    for (std::uint8_t c = 0; c < 2; ++c) {
-        controller->SetCameraProperties(c, records.camera[c]);
-        controller->SetCalibParams(c, records.calibration[c]);
-    }
-    controller->SetDeviceConfig(records.deviceConfig);
-    controller->SetToolbarParams(records.toolbar);
-    for (const auto& [command, subCode] : s.unanswered)
-        controller->AddReplyFault({sim::ReplyFault::Unanswered, command, subCode, sim::kEveryTime});
+    sim::SetUpController(*controller, s, records);
 
     const sim::HidStack::AttachResult attached = stack_->Attach(*controller);
     if (!NT_SUCCESS(attached.status)) {
