@@ -4,67 +4,28 @@
 // build/native/bench/kav_service_bench
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "devicelib/platform/remote/connection.h"
-#include "devicelib/platform/remote/remote_platform.h"
+#include "loopback_service.h"
 #include "shared/driver_request.h"
 #include "shared/hid_reports.h"
-#include "simulator/service/protocol.h"
-#include "simulator/service/screen_service.h"
-#include "simulator/service/server.h"
 
 namespace {
 
 using namespace kav;
 using Clock = std::chrono::steady_clock;
 
-struct Service {
-    Service() : screens(service::ServiceOptions{}), server(screens, log) {
-        std::string error;
-        if (!screens.Start(&error) || !server.Listen(0, &error)) throw std::runtime_error(error);
-        platform = platform::remote::MakeRemotePlatform({0x7F000001, server.Port()});
-        for (const std::u16string& path : platform->EnumerateHidInterfaces().value_or(std::vector<std::u16string>{}))
-            if (std::string(path.begin(), path.end()).find("col01") != std::string::npos)
-                handle = platform->OpenHid(path, true);
-        control = platform::remote::ServiceConnection::Open(0x7F000001, server.Port(), nullptr);
-    }
-    ~Service() {
-        platform->Close(handle);
-        control.reset();
-        platform.reset();
-    }
-
-    bool Control(const std::string& line) {
-        const std::uint32_t id = control->NewRequestId();
-        const auto reply = control->Call(
-            service::protocol::Writer({id, service::protocol::MessageType::Control}).Text(line).Finish(), id);
-        return reply && reply->header.status == service::protocol::Status::kOk;
-    }
-
-    service::ScreenService screens;
-    std::ostringstream log;
-    service::Server server;
-    std::unique_ptr<platform::Platform> platform;
-    platform::Handle handle = platform::kInvalidHandle;
-    std::unique_ptr<platform::remote::ServiceConnection> control;
-};
+using Service = bench::LoopbackService;
 
 // Median and 99th percentile of the samples, in microseconds, as the benchmark's counters.
-void ReportPercentiles(benchmark::State& state, std::vector<double> samples) {
+void ReportPercentiles(benchmark::State& state, const std::vector<double>& samples) {
     if (samples.empty()) return;
-    std::sort(samples.begin(), samples.end());
-    auto at = [&](double fraction) {
-        return samples[std::min(samples.size() - 1, static_cast<std::size_t>(fraction * samples.size()))];
-    };
-    state.counters["median_us"] = at(0.5);
-    state.counters["p99_us"] = at(0.99);
+    state.counters["median_us"] = bench::Percentile(samples, 0.5);
+    state.counters["p99_us"] = bench::Percentile(samples, 0.99);
 }
 
 void BM_FeatureRoundTrip(benchmark::State& state) {
