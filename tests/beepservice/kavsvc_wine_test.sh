@@ -7,8 +7,8 @@
 # second start ends at once while the first keeps running.
 #
 # Usage: tests/beepservice/kavsvc_wine_test.sh [WINDOWS_BUILD] [NATIVE_BUILD]
-#   (defaults build/windows and build/native). Uses $WINEPREFIX when it is set (a booted
-#   prefix), else boots a temporary one. What KavSvc heard and played is read from its
+#   (defaults build/windows and build/native). Headless, in a copy of $KAV_WINE_TEMPLATE when
+#   set, else in $WINEPREFIX when set, else in a prefix of its own. What KavSvc heard and played is read from its
 #   trace (KAVSVC_TRACE); the beeps are Beep and PlaySoundW calls, which Wine makes silently.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -22,45 +22,14 @@ for file in "$kavsvc" "$probe" "$kavsim"; do
   [ -e "$file" ] || { echo "kavsvc_wine_test: $file is missing; build it first" >&2; exit 2; }
 done
 
-work=$(mktemp -d /tmp/kavsvc-test.XXXXXX)
-own_prefix=
-if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX=$work/prefix
-  own_prefix=1
-fi
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
-service_pid= kavsvc_pid=
-
-cleanup() {
-  [ -n "$kavsvc_pid" ] && kill "$kavsvc_pid" 2>/dev/null || true
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null || true
-  [ -n "$own_prefix" ] && wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-pass() { printf 'ok    %s\n' "$*"; }
-fail() { printf 'FAIL  %s\n' "$*"; failures=$((failures + 1)); }
-
-# wait_for FILE PATTERN [SECONDS]: until a line of FILE matches the extended regex.
-wait_for() {
-  local deadline=$((SECONDS + ${3:-15}))
-  until grep -Eq -- "$2" "$1" 2>/dev/null; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.2
-  done
-}
-
-if [ -n "$own_prefix" ]; then
-  wineboot --init >/dev/null 2>&1 || true
-fi
-wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-# Windows without a display need the null driver, which a restarted server applies.
-wineserver -k >/dev/null 2>&1 || true
-wineserver -p </dev/null >/dev/null 2>&1 &
-wine "$probe" broadcast >/dev/null 2>&1 || true  # starts Wine's own services, detached from our pipes
+. tests/wine/harness.sh
+KAVSIM=$kavsim
+wine_work kavsvc-test
+work=$WINE_WORK
+wine_prefix --reuse
+# Windows without a display need the null driver.
+wine_headless
+wine_start
 
 # The screen: digitizer reports, beep on touch-down with the speaker.
 cat >"$work/screen.scn" <<'SCENARIO'
@@ -71,10 +40,8 @@ set BeepMode 0
 set BeepFrequency 750
 set BeepDuration 50
 SCENARIO
-"$kavsim" serve --port 0 "$work/screen.scn" >"$work/service.log" 2>&1 &
-service_pid=$!
-wait_for "$work/service.log" '^listening on ' || { cat "$work/service.log" >&2; echo "kavsvc_wine_test: the service did not start" >&2; exit 1; }
-address=$(sed -n 's/^listening on //p' "$work/service.log")
+wine_serve service "$work/screen.scn"
+address=$WINE_SIM
 export KAVLIB_PLATFORM=sim KAVLIB_SIM=$address
 send() { "$kavsim" send --address "$address" "$@" >/dev/null; }
 
@@ -82,7 +49,8 @@ trace=$work/trace.txt
 trace_win=$(winepath -w "$trace" 2>/dev/null)
 KAVSVC_TRACE=$trace_win wine "$kavsvc" >"$work/kavsvc.log" 2>&1 &
 kavsvc_pid=$!
-if ! wait_for "$trace" '^settings '; then
+wine_kill_on_exit $kavsvc_pid
+if ! wait_line "$trace" '^settings '; then
   cat "$trace" >&2 2>/dev/null || true
   echo "kavsvc_wine_test: KavSvc did not start listening" >&2
   exit 1
@@ -156,7 +124,7 @@ mark=$(wc -l <"$trace")
 clicked=
 for attempt in 1 2 3; do
   wine "$probe" click >/dev/null
-  if wait_for "$trace" '^input mouse 0x0002 .*HID#VID_845E' 5; then clicked=1; break; fi
+  if wait_line "$trace" '^input mouse 0x0002 .*HID#VID_845E' 5; then clicked=1; break; fi
 done
 sleep 0.5
 if [ -z "$clicked" ]; then
@@ -186,8 +154,7 @@ else
   fail "KavSvc did not end when its dialog was closed"
 fi
 send quit || true
-wait "$service_pid" 2>/dev/null || true
-service_pid=
+wait "$WINE_SIM_PID" 2>/dev/null || true
 
 # Without the simulation: the settings from the registry of the prefix through KavLib's
 # Win32 platform, and only the system's raw input.
@@ -199,7 +166,8 @@ done
 system_trace=$work/system.txt
 KAVSVC_TRACE=$(winepath -w "$system_trace") wine "$kavsvc" >/dev/null 2>&1 &
 kavsvc_pid=$!
-if ! wait_for "$system_trace" '^settings '; then
+wine_kill_on_exit $kavsvc_pid
+if ! wait_line "$system_trace" '^settings '; then
   fail "KavSvc without the simulation did not start listening"
 elif grep -q '^settings unread$' "$system_trace"; then
   echo "skip  without the simulation: KavLib cannot read the driver's registry key on this platform yet"
@@ -209,7 +177,7 @@ else
   clicked=
   for attempt in 1 2 3; do
     wine "$probe" click >/dev/null
-    if wait_for "$system_trace" '^input mouse 0x0002 .*HID#VID_845E' 5; then clicked=1; break; fi
+    if wait_line "$system_trace" '^input mouse 0x0002 .*HID#VID_845E' 5; then clicked=1; break; fi
   done
   sleep 0.5
   if [ -z "$clicked" ] || grep -q '^play ' "$system_trace"; then
@@ -222,9 +190,8 @@ wine "$probe" close >/dev/null 2>&1 || true
 timeout 20 tail --pid="$kavsvc_pid" -f /dev/null || true
 kavsvc_pid=
 
-if [ "$failures" -ne 0 ]; then
-  echo "kavsvc_wine_test: $failures failed; KavSvc's trace:" >&2
+if [ "$wine_failures" -ne 0 ]; then
+  echo "KavSvc's trace:" >&2
   cat "$trace" >&2
-  exit 1
 fi
-echo "kavsvc_wine_test: all passed"
+wine_report kavsvc_wine_test
