@@ -592,6 +592,17 @@ TEST_F(CalibraterTest, OneSessionAtATimeAndOnlyKnownRegionModes) {
     EXPECT_EQ(host.windowLogs.size(), 1u);
 }
 
+TEST_F(CalibraterTest, WithoutADeviceOnlyTheFullScreenWindowOpensAndItTimesOut) {
+    ScriptedHost host(device, [](WindowDriver& window) { window.Ticks(180); });
+    Calibrater calibrater(device, host);
+    EXPECT_FALSE(calibrater.Start(kInvalidDevice, 4, {}));
+    EXPECT_TRUE(host.windowLogs.empty());
+    EXPECT_FALSE(calibrater.Start(kInvalidDevice, 0, {}));
+    ASSERT_EQ(host.windowLogs.size(), 1u);
+    EXPECT_EQ(host.windowLogs[0].back(), "End Cancel");
+    EXPECT_EQ(device.calls, std::vector<std::string>{});
+}
+
 TEST_F(CalibraterTest, AFinalWriteThatFailsIsNotReportedAsStored) {
     for (const char* failing : {"SetCalibPara", "SetDeviceConfig"}) {
         SCOPED_TRACE(failing);
