@@ -10,7 +10,8 @@
 # calibrated: the list, Reset read back through another client, a second start that brings
 # the first window to the front, a calibration through KavCalib driven by touches (when
 # KavCalib.dll is built), unplugging both screens, and a start with no screen left at the
-# service (message "91"). Needs Xvfb and xdotool.
+# service (message "91"). Needs Xvfb and xdotool. Runs in a prefix of its own, a copy of
+# $KAV_WINE_TEMPLATE when set.
 set -euo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 native=$(cd "${2:-$build/../native}" && pwd)
@@ -22,46 +23,17 @@ for file in "$bin/KavCpl.exe" "$tests" "$kavsim" "$probe_exe"; do
     [ -e "$file" ] || { echo "kavcpl_wine_test: $file is missing; build it first" >&2; exit 2; }
 done
 
-export WINEPREFIX=$(mktemp -d /tmp/kavcpl-wine.XXXXXX)
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-scratch=$(mktemp -d /tmp/kavcpl-files.XXXXXX)
-display_number=90
-while [ -e /tmp/.X11-unix/X$display_number ]; do display_number=$((display_number + 1)); done
-export DISPLAY=:$display_number
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-service=
-cleanup() {
-    [ -n "$service" ] && kill "$service" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    kill $xvfb 2>/dev/null || true
-    rm -rf "$WINEPREFIX" "$scratch"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../../wine/harness.sh"
+KAVSIM=$kavsim
+# A prefix of its own (the cursor checks change the user's scheme), a copy of
+# $KAV_WINE_TEMPLATE when set.
+wine_work kavcpl-files
+scratch=$WINE_WORK
+wine_prefix
+wine_xvfb 1280x800x24
+(cd /tmp && wine reg add 'HKCU\Control Panel\Cursors' /f >/dev/null 2>&1)  # a fresh prefix has none
+wine_start
 cd /tmp
-
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-    if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
-}
-
-DISPLAY= wineboot --init >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wine reg add 'HKCU\Control Panel\Cursors' /f >/dev/null 2>&1  # a fresh prefix has none
-wineserver -k || true
-wineserver -p </dev/null >/dev/null 2>&1
-
-# Waits up to $2 seconds for a visible window whose title contains $1; prints its id.
-wait_window() {
-    local deadline=$((SECONDS + ${2:-60})) window
-    while [ $SECONDS -lt $deadline ]; do
-        window=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
-        [ -n "$window" ] && { echo "$window"; return 0; }
-        sleep 0.5
-    done
-    return 1
-}
 
 # Focuses window $1 and types key $2 (real key events: Wine ignores synthetic ones).
 press() {
@@ -76,15 +48,6 @@ click_ok() {
     local X Y WIDTH HEIGHT SCREEN
     eval "$(xdotool getwindowgeometry --shell "$1")"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 27)) click 1 || true
-}
-
-# Waits up to $2 seconds for process $1 to end.
-wait_exit() {
-    local deadline=$((SECONDS + $2))
-    while kill -0 "$1" 2>/dev/null; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.2
-    done
 }
 
 check "control panel unit tests" wine "$tests" --gtest_brief=1
@@ -144,18 +107,8 @@ fi
 # Against the service: two screens, the second with a calibration of its own. Four-point
 # calibrations keep the run short.
 printf 'set CalibrateType 0\n' >"$scratch/screens.scn"
-"$kavsim" serve --port 0 --screens 2 "$scratch/screens.scn" >"$scratch/service.log" 2>&1 &
-service=$!
-until_ok() {  # until_ok SECONDS COMMAND...: retries the command until it succeeds
-    local deadline=$((SECONDS + $1))
-    until "${@:2}"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.3
-    done
-}
-has_line() { grep -q "$2" "$1" 2>/dev/null; }
-until_ok 30 has_line "$scratch/service.log" '^listening on ' || { cat "$scratch/service.log" >&2; exit 1; }
-address=$(sed -n 's/^listening on //p' "$scratch/service.log")
+wine_serve service --screens 2 "$scratch/screens.scn"
+address=$WINE_SIM
 export KAVLIB_PLATFORM=sim KAVLIB_SIM=$address
 send() { "$kavsim" send --address "$address" "$@" >/dev/null; }
 probe() { wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
@@ -174,10 +127,10 @@ check "both screens listed, the calibrated one with the check mark" \
 check "Region Calibrate disabled" state_is 'region-calibrate off'
 check "Reset disabled on the first, uncalibrated row" state_is 'reset off'
 probe select "$title" 1 || true
-check "Reset enabled on the calibrated row" until_ok 10 state_is 'reset on'
+check "Reset enabled on the calibrated row" wait_until 10 state_is 'reset on'
 probe press "$title" 1088 || true
 region_is() { test "$(probe region "$1")" = "$2"; }
-check "Reset wrote region byte 0, read back through the service" until_ok 15 region_is 1 0
+check "Reset wrote region byte 0, read back through the service" wait_until 15 region_is 1 0
 check "after Reset: the prohibition sign, the selection back on row 0" \
     test "$(rows)" = "$(printf 'row 0 image 0 selected %s\nrow 1 image 0 %s' "$row_text" "$row_text")"
 
@@ -185,11 +138,11 @@ check "after Reset: the prohibition sign, the selection back on row 0" \
 wine notepad >/dev/null 2>&1 &
 notepad=$(wait_window 'Notepad' 30 || true)
 foreground_is() { test "$(probe foreground)" = "$1"; }
-check "another program in front" until_ok 10 foreground_is 'Untitled - Notepad'
+check "another program in front" wait_until 10 foreground_is 'Untitled - Notepad'
 wine "$bin/KavCpl.exe" >/dev/null 2>&1 &
 second=$!
 check "a second KavCpl.exe ends at once" wait_exit $second 15
-check "the first window comes to the front" until_ok 10 foreground_is "$title"
+check "the first window comes to the front" wait_until 10 foreground_is "$title"
 wine taskkill /f /im notepad.exe >/dev/null 2>&1 || true
 
 if [ -e "$bin/KavCalib.dll" ]; then
@@ -198,15 +151,15 @@ if [ -e "$bin/KavCalib.dll" ]; then
     session_running() { probe session >/dev/null; }
     session_shows() { probe session | grep -qx "$1"; }
     probe press "$title" 1087 || true
-    check "Calibrate opens the calibration window" until_ok 20 session_running
+    check "Calibrate opens the calibration window" wait_until 20 session_running
     for target in "25 18.75" "375 18.75" "25 281.25" "375 281.25"; do
         send "hold $target ms=1300"
         sleep 1.7
     done
-    check "every target taken: the session offers OK" until_ok 10 session_shows 'button OK'
+    check "every target taken: the session offers OK" wait_until 10 session_shows 'button OK'
     probe session OK || true
-    check "the session ends with OK" until_ok 15 eval '! session_running'
-    check "the calibration stored: region byte 1, read back through the service" until_ok 10 region_is 0 1
+    check "the session ends with OK" wait_until 15 eval '! session_running'
+    check "the calibration stored: region byte 1, read back through the service" wait_until 10 region_is 0 1
     check "the list read again: the first screen with the check mark" \
         test "$(rows)" = "$(printf 'row 0 image 1 selected %s\nrow 1 image 0 %s' "$row_text" "$row_text")"
 else
@@ -227,5 +180,4 @@ check "no screen at the service: error message shown" test -n "$message"
 click_ok "$message"
 check "no screen at the service: the program ends after the message" wait_exit $alone 15
 
-echo "kavcpl wine tests: $failures failed"
-[ $failures -eq 0 ]
+wine_report kavcpl_wine_test
