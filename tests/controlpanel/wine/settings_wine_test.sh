@@ -7,7 +7,7 @@
 # driver's record (driver request report) and its registry parameters, and checks that a
 # top-level window of another Wine process received "BeepChanged". Then, as a system older
 # than Windows 7, checks Hide Cursor and presses OK: the user's 15 cursor roles are hidden.
-# Own prefix and display; needs Xvfb and xdotool.
+# Own prefix (a copy of $KAV_WINE_TEMPLATE when set) and display; needs Xvfb and xdotool.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
 
@@ -21,44 +21,10 @@ for file in "$kavcpl" "$probe" "$kavsim"; do
     [ -e "$file" ] || { echo "settings_wine_test: $file is missing; build it first" >&2; exit 2; }
 done
 
-work=$(mktemp -d /tmp/kavcpl-settings.XXXXXX)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-display_number=90
-while [ -e /tmp/.X11-unix/X$display_number ] || [ -e /tmp/.X$display_number-lock ]; do
-    display_number=$((display_number + 1))
-done
-export DISPLAY=:$display_number
-xvfb= service_pid= kavcpl_pid= listener_pid=
-cleanup() {
-    for pid in $listener_pid $kavcpl_pid $service_pid; do kill "$pid" 2>/dev/null || true; done
-    wineserver -k >/dev/null 2>&1 || true
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-    if "${@:2}"; then echo "ok    $1"; else echo "FAIL  $1"; failures=$((failures + 1)); fi
-}
-
-wait_for() {  # FILE PATTERN [SECONDS]
-    local deadline=$((SECONDS + ${3:-15}))
-    until grep -Eq -- "$2" "$1" 2>/dev/null; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.2
-    done
-}
-
-wait_window() {  # TITLE-REGEX [SECONDS]: prints the id of a visible window
-    local deadline=$((SECONDS + ${2:-30})) window
-    while [ $SECONDS -lt $deadline ]; do
-        window=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
-        [ -n "$window" ] && { echo "$window"; return 0; }
-        sleep 0.3
-    done
-    return 1
-}
+. tests/wine/harness.sh
+KAVSIM=$kavsim
+wine_work kavcpl-settings
+work=$WINE_WORK
 
 window_shown() { wait_window "$@" >/dev/null; }
 
@@ -81,16 +47,9 @@ click() {
 # field RECORD NAME: the value of NAME in a probe's record line.
 field() { echo "$1" | tr ' ' '\n' | grep -A1 -x "$2" | tail -1; }
 
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-cd /tmp
-DISPLAY= wineboot --init >/dev/null 2>&1 || true
-wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wineserver -k >/dev/null 2>&1 || true
-wineserver -p </dev/null >/dev/null 2>&1
-cd - >/dev/null
-wine "$probe" text none 0 >/dev/null 2>&1 || true  # starts Wine's services, detached from our pipes
+wine_prefix
+wine_xvfb 1280x800x24
+wine_start
 
 cat >"$work/screen.scn" <<'SCENARIO'
 set Mode 2
@@ -100,24 +59,23 @@ set BeepMode 0
 set BeepFrequency 750
 set BeepDuration 50
 SCENARIO
-"$kavsim" serve --port 0 "$work/screen.scn" >"$work/service.log" 2>&1 &
-service_pid=$!
-wait_for "$work/service.log" '^listening on ' || { cat "$work/service.log" >&2; exit 1; }
-export KAVLIB_PLATFORM=sim KAVLIB_SIM=$(sed -n 's/^listening on //p' "$work/service.log")
+wine_serve service "$work/screen.scn"
+export KAVLIB_PLATFORM=sim KAVLIB_SIM=$WINE_SIM
 
 before=$(wine "$probe" config | tr -d '\r')
 check "the driver's record is readable before: $before" test -n "$before"
 
 wine "$kavcpl" >"$work/kavcpl.log" 2>&1 &
 kavcpl_pid=$!
+wine_kill_on_exit $kavcpl_pid
 main_title='TouchScreen Control Panel'
 check "main window shown" window_shown "^$main_title\$" 60
 click "$main_title" 1083  # Settings
 check "Settings opens" window_shown '^Settings$' 30
 
 wine "$probe" listen "$(winepath -w "$work/listener.txt")" 60 >/dev/null 2>&1 &
-listener_pid=$!
-check "listener ready" wait_for "$work/listener.txt" '^ready' 30
+wine_kill_on_exit $!
+check "listener ready" wait_line "$work/listener.txt" '^ready' 30
 
 click Settings 1102  # Click on Release
 click Settings 1115 85  # the duration trackbar, right of its thumb: a page up from 50
@@ -131,7 +89,7 @@ click Settings 1116  # Sound Card
 click Settings 1077  # OK
 check "OK closes the dialog" window_gone '^Settings$' 15
 
-check "another process's window received BeepChanged" wait_for "$work/listener.txt" '^BeepChanged 0 0' 20
+check "another process's window received BeepChanged" wait_line "$work/listener.txt" '^BeepChanged 0 0' 20
 
 after=$(wine "$probe" config | tr -d '\r')
 registry=$(wine "$probe" registry | tr -d '\r')
@@ -154,6 +112,7 @@ wine reg add 'HKCU\Software\Wine' /v Version /d winxp64 /f >/dev/null 2>&1
 wine reg add 'HKCU\Control Panel\Cursors' /f >/dev/null 2>&1
 wine "$kavcpl" >>"$work/kavcpl.log" 2>&1 &
 kavcpl_pid=$!
+wine_kill_on_exit $kavcpl_pid
 check "main window shown on the older system" window_shown "^$main_title\$" 60
 click "$main_title" 1083
 check "Settings opens on the older system" window_shown '^Settings$' 30
@@ -168,8 +127,5 @@ timeout 15 tail --pid="$kavcpl_pid" -f /dev/null || true
 kavcpl_pid=
 "$kavsim" send --address "$KAVLIB_SIM" quit >/dev/null 2>&1 || true
 
-if [ "$failures" -ne 0 ]; then
-    echo "settings_wine_test: $failures failed; records before [$before] after [$after] registry [$registry]" >&2
-    exit 1
-fi
-echo "settings_wine_test: all passed"
+[ "$wine_failures" -eq 0 ] || echo "records before [$before] after [$after] registry [$registry]" >&2
+wine_report settings_wine_test
