@@ -8,8 +8,8 @@
 # client reads back through the service; Apply writes and keeps the dialog
 # open, Cancel discards, Enter presses nothing while Tab and Space work, Escape cancels; Identify covers
 # the chosen monitor and closes on Escape or by itself; About shows what the service's
-# controller reports. Runs in a prefix of its own. Needs Xvfb, Xephyr, xdotool, xwininfo
-# and ImageMagick.
+# controller reports. Runs in a prefix of its own (a copy of $KAV_WINE_TEMPLATE when set).
+# Needs Xvfb, Xephyr, xdotool, xwininfo and ImageMagick.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
 windows_build=$(cd "${1:-build/windows}" && pwd)
@@ -20,65 +20,21 @@ for file in "$bin/KavCpl.exe" "$bin/mapping_probe.exe" "$kavsim"; do
     [ -e "$file" ] || { echo "mapping_about_wine_test: $file is missing; build it first" >&2; exit 2; }
 done
 
-work=$(mktemp -d /tmp/kavcpl-mapping.XXXXXX)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-free_display() {
-    local number=$1
-    while [ -e /tmp/.X11-unix/X$number ] || [ -e /tmp/.X$number-lock ]; do number=$((number + 1)); done
-    echo $number
-}
-host=$(free_display 120)
-Xvfb :$host -screen 0 3840x1200x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-xephyr= service= kavcpl=
-cleanup() {
-    [ -n "$kavcpl" ] && kill "$kavcpl" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    [ -n "$service" ] && kill "$service" 2>/dev/null || true
-    [ -n "$xephyr" ] && kill "$xephyr" 2>/dev/null || true
-    kill $xvfb 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. tests/wine/harness.sh
+KAVSIM=$kavsim
+wine_work kavcpl-mapping
+work=$WINE_WORK
+wine_prefix
+wine_two_monitors
+# Mapping is offered only on systems older than 6.1.
+wine_reg 'HKCU\Software\Wine' Version vista
+wine_start
 cd /tmp
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-    if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
-}
-wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
-    local deadline=$((SECONDS + $1))
-    until "${@:2}" >/dev/null 2>&1; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.3
-    done
-}
+wine_serve service --screens 2
+export KAVLIB_PLATFORM=sim KAVLIB_SIM=$WINE_SIM
 
-DISPLAY= wineboot --init >/dev/null 2>&1 || true
-wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-# Wine's RandR view shows one monitor; the Xinerama one shows Xephyr's two.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /d N /f >/dev/null 2>&1
-# Mapping is offered only on systems older than 6.1.
-wine reg add 'HKCU\Software\Wine' /v Version /d vista /f >/dev/null 2>&1
-wineserver -k 2>/dev/null || true
-
-wait_for 10 test -e /tmp/.X11-unix/X$host
-display=$(free_display $((host + 1)))
-DISPLAY=:$host Xephyr :$display -screen 1920x1080 -origin 1920,0 -screen 1280x1024 +xinerama -nolisten tcp \
-    >/dev/null 2>&1 &
-xephyr=$!
-export DISPLAY=:$display
-wait_for 10 xwininfo -root
-
-"$kavsim" serve --port 0 --screens 2 >"$work/service.log" 2>&1 &
-service=$!
-wait_for 15 grep -q '^listening on ' "$work/service.log" || { cat "$work/service.log" >&2; exit 1; }
-export KAVLIB_PLATFORM=sim KAVLIB_SIM=$(sed -n 's/^listening on //p' "$work/service.log")
-
-wineserver -p </dev/null >/dev/null 2>&1
 probe() { wine "$bin/mapping_probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
-probe numbers 0 >/dev/null  # starts Wine's services, detached from our pipes
 click() {  # click TITLE CONTROL_ID
     local x y
     read -r x y < <(probe center "$1" "$2")
@@ -100,10 +56,10 @@ check "screen 1 set to monitor 3" test "$(probe set-numbers 0 0 2)" = "0 2"
 check "screen 2 unassigned" test "$(probe numbers 1)" = "0 0"
 main='TouchScreen Control Panel'
 wine "$bin/KavCpl.exe" >/dev/null 2>&1 &
-kavcpl=$!
-check "main window shown" wait_for 60 visible "^$main\$"
+wine_kill_on_exit $!
+check "main window shown" wait_until 60 visible "^$main\$"
 click "$main" 1086
-check "Mapping opens" wait_for 15 visible '^Mapping$'
+check "Mapping opens" wait_until 15 visible '^Mapping$'
 check "Mapping button disabled while it is open" test "$(probe enabled "$main" 1086)" = 0
 
 # Monitor 3 gives way to monitor 1, a change to apply.
@@ -118,60 +74,59 @@ sleep 0.5
 check "the second row shows its own numbers" test "$(probe text Mapping 1179)/$(probe text Mapping 1170)" = " 1/ 1"
 choose Mapping 1179 Down
 click Mapping 1079
-check "Apply wrote both screens' numbers" wait_for 10 eval '[ "$(probe numbers 0) $(probe numbers 1)" = "0 1 1 0" ]'
+check "Apply wrote both screens' numbers" wait_until 10 eval '[ "$(probe numbers 0) $(probe numbers 1)" = "0 1 1 0" ]'
 check "Apply keeps the dialog open" visible '^Mapping$'
 check "Apply disabled once written" test "$(probe enabled Mapping 1079)" = 0
 
 # Identify on monitor 2 (the first row is selected again after Apply), then on monitor 1.
 check "the first row shows monitor 2" test "$(probe text Mapping 1170)" = " 2"
 click Mapping 1180
-check "Identify covers monitor 2" wait_for 5 covers 1280x1024+1920+0
+check "Identify covers monitor 2" wait_until 5 covers 1280x1024+1920+0
 import -window root "$work/identify.png"
 check "its window is drawn over monitor 2" test "$(convert "$work/identify.png" -format '%[hex:p{1930,1000}]' info:)" != 000000
 xdotool key Escape
-check "Escape closes it" wait_for 3 eval '! covers 1280x1024+1920+0'
+check "Escape closes it" wait_until 3 eval '! covers 1280x1024+1920+0'
 choose Mapping 1170 Up
 click Mapping 1180
-check "Identify covers monitor 1" wait_for 5 covers 1920x1080+0+0
+check "Identify covers monitor 1" wait_until 5 covers 1920x1080+0+0
 sleep 1
 check "it is still there after a second" covers 1920x1080+0+0
-check "it closes by itself after three ticks" wait_for 6 eval '! covers 1920x1080+0+0'
+check "it closes by itself after three ticks" wait_until 6 eval '! covers 1920x1080+0+0'
 
 # Cancel discards the unapplied choice of monitor 1.
 click Mapping 1078
-check "Cancel closes Mapping" wait_for 5 eval '! visible ^Mapping$'
+check "Cancel closes Mapping" wait_until 5 eval '! visible ^Mapping$'
 check "Cancel wrote nothing" test "$(probe numbers 0)" = "0 1"
-check "the main window is usable again" wait_for 10 main_usable
+check "the main window is usable again" wait_until 10 main_usable
 
 # Enter presses nothing, even on a focused button; Tab and Space still work.
 click "$main" 1086
-wait_for 15 visible '^Mapping$'
+wait_until 15 visible '^Mapping$'
 xdotool key Tab Tab Tab Tab  # list, two drop-down lists, Identify: onto OK
 sleep 0.3
 xdotool key Return
 sleep 1
 check "Enter on OK keeps Mapping open" visible '^Mapping$'
 xdotool key space
-check "Space on OK closes it" wait_for 5 eval '! visible ^Mapping$'
-check "OK gives the main window back" wait_for 10 main_usable
+check "Space on OK closes it" wait_until 5 eval '! visible ^Mapping$'
+check "OK gives the main window back" wait_until 10 main_usable
 # Escape cancels, so the main window hears of it and is usable again.
 click "$main" 1086
-wait_for 15 visible '^Mapping$'
+wait_until 15 visible '^Mapping$'
 xdotool key Escape
-check "Escape closes Mapping" wait_for 5 eval '! visible ^Mapping$'
-check "and gives the main window back" wait_for 10 main_usable
+check "Escape closes Mapping" wait_until 5 eval '! visible ^Mapping$'
+check "and gives the main window back" wait_until 10 main_usable
 
 # About shows what the controller reports, read again by the second client.
 mapfile -t device < <(probe device 0)
 click "$main" 1084
-check "About opens" wait_for 15 visible '^About$'
+check "About opens" wait_until 15 visible '^About$'
 check "About shows the firmware version ${device[0]}" test "$(probe text About 1163)" = "${device[0]}"
 check "About shows the USB version ${device[1]}" test "$(probe text About 1226)" = "${device[1]}"
 check "About shows the serial number ${device[2]}" test "$(probe text About 1228)" = "${device[2]}"
 check "the values are the controller's, not the template's" test "${device[0]}/${device[1]}" = "5.01.1007/1.0"
 check "About shows the driver version text" test "$(probe text About 1220)" = "1.0.0.0000"
 click About 1146
-check "OK closes About" wait_for 5 eval '! visible ^About$'
+check "OK closes About" wait_until 5 eval '! visible ^About$'
 
-echo "mapping and about wine tests: $failures failed"
-[ $failures -eq 0 ]
+wine_report mapping_about_wine_test
