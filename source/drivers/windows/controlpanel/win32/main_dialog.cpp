@@ -10,11 +10,6 @@
 namespace kav::cpl::win32 {
 namespace {
 
-constexpr int kImageWidth = 72;
-constexpr int kImageHeight = 58;
-constexpr COLORREF kUncalibratedMask = RGB(255, 0, 255);
-constexpr COLORREF kCalibratedMask = RGB(0, 0, 0);
-
 // The window whose modal loop the key filter serves; one main window per process.
 MainDialog* g_filtered = nullptr;
 
@@ -144,8 +139,7 @@ bool MainDialog::OnCommand(int controlId) {
 }
 
 void MainDialog::OnNotify(const NMHDR& header) {
-    if (header.idFrom != IDC_TOUCHSCREEN_LIST || header.code != LVN_ITEMCHANGED) return;
-    presenter_.OnRowChanged(reinterpret_cast<const NMLISTVIEW&>(header).iItem);
+    if (const auto row = ScreenList::ChangedRow(header, IDC_TOUCHSCREEN_LIST)) presenter_.OnRowChanged(*row);
 }
 
 bool MainDialog::OnSetCursor() {
@@ -169,8 +163,8 @@ bool MainDialog::OnPaintMinimised() {
     return true;
 }
 
-HWND MainDialog::List() const {
-    return GetDlgItem(window_, IDC_TOUCHSCREEN_LIST);
+ScreenList MainDialog::List() const {
+    return ScreenList(GetDlgItem(window_, IDC_TOUCHSCREEN_LIST));
 }
 
 void MainDialog::SetCaption(const std::string& text) {
@@ -190,43 +184,23 @@ void MainDialog::EnableWindow(bool enabled) {
 }
 
 void MainDialog::AttachScreenImages() {
-    const HIMAGELIST images = ImageList_Create(kImageWidth, kImageHeight, ILC_COLOR8 | ILC_MASK, 2, 1);
-    const struct {
-        int bitmap;
-        COLORREF mask;
-    } kImages[] = {{IDB_SCREEN_UNCALIBRATED, kUncalibratedMask}, {IDB_SCREEN_CALIBRATED, kCalibratedMask}};
-    for (const auto& image : kImages) {
-        const HBITMAP bitmap = LoadBitmapA(module_, MAKEINTRESOURCEA(image.bitmap));
-        ImageList_AddMasked(images, bitmap, image.mask);
-        DeleteObject(bitmap);  // the image list keeps a copy
-    }
-    // The list owns its image list and destroys it with itself.
-    SendMessageA(List(), LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
+    List().AttachImages(module_);
 }
 
 void MainDialog::DeleteAllRows() {
-    SendMessageA(List(), LVM_DELETEALLITEMS, 0, 0);
+    List().DeleteAllRows();
 }
 
 void MainDialog::InsertRow(int row, const std::string& text, ScreenImage image) {
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-    item.iItem = row;
-    item.pszText = const_cast<char*>(text.c_str());
-    item.iImage = static_cast<int>(image);
-    item.lParam = row;
-    SendMessageA(List(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    List().InsertRow(row, text, image);
 }
 
 void MainDialog::SelectRow(int row) {
-    LVITEMA item{};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(List(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    List().SelectRow(row);
 }
 
 void MainDialog::SetListRedraw(bool enabled) {
-    SendMessageA(List(), WM_SETREDRAW, enabled ? TRUE : FALSE, 0);
+    List().SetRedraw(enabled);
 }
 
 void MainDialog::PostSetCursor() {

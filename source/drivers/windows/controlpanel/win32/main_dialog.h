@@ -8,6 +8,7 @@
 
 #include "controlpanel/kavcpl_dlg.h"
 #include "controlpanel/win32/mapping_dialog.h"
+#include "controlpanel/win32/screen_list.h"
 
 namespace kav::cpl::win32 {
 
@@ -54,7 +55,7 @@ private:
     void OnNotify(const NMHDR& header);
     bool OnSetCursor();
     bool OnPaintMinimised();
-    HWND List() const;
+    ScreenList List() const;
 
     HINSTANCE module_;
     TouchScreens& screens_;

@@ -4,7 +4,7 @@
 
 #include "controlpanel/program_start.h"
 #include "controlpanel/resource.h"
-#include "controlpanel/win32/screen_images.h"
+#include "controlpanel/win32/screen_list.h"
 #include "controlpanel/win32/unique_resource.h"
 #include "controlpanel/win32/win32_system.h"
 
@@ -152,13 +152,11 @@ INT_PTR MappingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         case WM_COMMAND:
             return OnCommand(LOWORD(wParam), HIWORD(wParam));
-        case WM_NOTIFY: {
-            const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
-            if (header.idFrom == IDC_MAPPING_LIST && header.code == LVN_ITEMCHANGED) {
-                presenter_.OnRowChanged(reinterpret_cast<const NMLISTVIEW&>(header).iItem);
+        case WM_NOTIFY:
+            if (const auto row = ScreenList::ChangedRow(*reinterpret_cast<const NMHDR*>(lParam), IDC_MAPPING_LIST)) {
+                presenter_.OnRowChanged(*row);
             }
             return FALSE;
-        }
         case WM_CLOSE:
             if (!closed_) presenter_.OnClose();
             return TRUE;
@@ -206,8 +204,8 @@ bool MappingDialog::OnSetCursor() {
     return true;
 }
 
-HWND MappingDialog::List() const {
-    return GetDlgItem(window_, IDC_MAPPING_LIST);
+ScreenList MappingDialog::List() const {
+    return ScreenList(GetDlgItem(window_, IDC_MAPPING_LIST));
 }
 
 void MappingDialog::SetCaption(const std::string& text) {
@@ -227,33 +225,23 @@ void MappingDialog::EnableWindow(bool enabled) {
 }
 
 void MappingDialog::AttachScreenImages() {
-    // The list owns its image list and destroys it with itself.
-    SendMessageA(List(), LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(CreateScreenImages(module_)));
+    List().AttachImages(module_);
 }
 
 void MappingDialog::DeleteAllRows() {
-    SendMessageA(List(), LVM_DELETEALLITEMS, 0, 0);
+    List().DeleteAllRows();
 }
 
 void MappingDialog::InsertRow(int row, const std::string& text, ScreenImage image) {
-    LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-    item.iItem = row;
-    item.pszText = const_cast<char*>(text.c_str());
-    item.iImage = static_cast<int>(image);
-    item.lParam = row;
-    SendMessageA(List(), LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    List().InsertRow(row, text, image);
 }
 
 void MappingDialog::SelectRow(int row) {
-    LVITEMA item{};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(List(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    List().SelectRow(row);
 }
 
 void MappingDialog::SetListRedraw(bool enabled) {
-    SendMessageA(List(), WM_SETREDRAW, enabled ? TRUE : FALSE, 0);
+    List().SetRedraw(enabled);
 }
 
 void MappingDialog::PostSetCursor() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "controlpanel/mapping_dlg.h"
+#include "controlpanel/win32/screen_list.h"
 
 namespace kav::cpl::win32 {
 
@@ -59,7 +60,7 @@ private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool OnCommand(int controlId, int code);
     bool OnSetCursor();
-    HWND List() const;
+    ScreenList List() const;
 
     HINSTANCE module_;
     CMappingDlg presenter_;
