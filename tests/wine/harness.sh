@@ -57,6 +57,7 @@ wine_prefix() {
 wine_boot() {
     (cd /tmp && WINEPREFIX=$1 DISPLAY= WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1) || true
     WINEPREFIX=$1 wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX=$1 wineserver -w >/dev/null 2>&1 || true
 }
 
 # wine_reg KEY NAME DATA [TYPE]: sets a registry value in the prefix, quietly. Run from /tmp,
