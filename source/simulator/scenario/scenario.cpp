@@ -421,6 +421,25 @@ DeviceRecords RecordsOf(const Scenario& s) {
     return records;
 }
 
+void QueueFrame(Controller& controller, const Scenario& s, const std::vector<Finger>& fingers, Noise& noise) {
+    Imperfections imperfections[2];
+    for (int c = 0; c < 2; ++c) {
+        imperfections[c].edgeNoisePx = s.edgeNoisePx;
+        imperfections[c].deadPixel = s.deadPixel[c];
+        imperfections[c].ambient = s.ambient;
+    }
+    const Geometry geometry = s.ScreenGeometry();
+    if (s.imageDevice) {
+        controller.QueueTransfer(ImageTransfer(geometry, s.lens[0], s.lens[1], fingers, imperfections[0],
+                                               imperfections[1], ImageLighting{}, noise));
+        return;
+    }
+    const auto a = RenderLine(geometry, false, s.lens[0], fingers, imperfections[0], noise);
+    const auto b = RenderLine(geometry, true, s.lens[1], fingers, imperfections[1], noise);
+    controller.QueueTransfer(LineTransfer(0, b));
+    controller.QueueTransfer(LineTransfer(1, a));
+}
+
 void SetUpController(Controller& controller, const Scenario& s, const DeviceRecords& records) {
     controller.SetScreenProperty(records.screen);
     for (std::uint8_t c = 0; c < 2; ++c) {
@@ -499,13 +518,7 @@ public:
           records_(RecordsOf(s)),
           controller_(records_.productId),
           stack_(HostEnvironment{&clock_, &store_}),
-          noise_(s.seed) {
-        for (int c = 0; c < 2; ++c) {
-            imperfections_[c].edgeNoisePx = s.edgeNoisePx;
-            imperfections_[c].deadPixel = s.deadPixel[c];
-            imperfections_[c].ambient = s.ambient;
-        }
-    }
+          noise_(s.seed) {}
 
     RunResult Run() {
         if (!Start()) {
@@ -526,7 +539,7 @@ public:
             while (nextMode < modeChanges.size() && modeChanges[nextMode]->startMs <= t)
                 SetWorkMode(*modeChanges[nextMode++]->workMode);
             TruthFrame truth = TruthAt(s_, t);
-            QueueFrame(truth.fingers);
+            QueueFrame(controller_, s_, truth.fingers, noise_);
             Deliver(t);
             result_.truth.push_back(std::move(truth));
             ++result_.frames;
@@ -568,19 +581,6 @@ private:
         Deliver(edge.ms);
     }
 
-    void QueueFrame(const std::vector<Finger>& fingers) {
-        const Geometry geometry = s_.ScreenGeometry();
-        if (s_.imageDevice) {
-            controller_.QueueTransfer(ImageTransfer(geometry, s_.lens[0], s_.lens[1], fingers, imperfections_[0],
-                                                    imperfections_[1], ImageLighting{}, noise_));
-            return;
-        }
-        const auto a = RenderLine(geometry, false, s_.lens[0], fingers, imperfections_[0], noise_);
-        const auto b = RenderLine(geometry, true, s_.lens[1], fingers, imperfections_[1], noise_);
-        controller_.QueueTransfer(LineTransfer(0, b));
-        controller_.QueueTransfer(LineTransfer(1, a));
-    }
-
     void AdvanceTo(double ms) {
         const LONGLONG target = origin_ + static_cast<LONGLONG>(std::llround(ms * 10000));
         if (target > clock_.Now()) clock_.Delay(target - clock_.Now());
@@ -602,7 +602,6 @@ private:
     DeviceRecords records_;
     Controller controller_;
     HidStack stack_;
-    Imperfections imperfections_[2];
     Noise noise_;
     int pressed_[8] = {};
     LONGLONG origin_ = 0;

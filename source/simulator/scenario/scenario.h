@@ -145,6 +145,9 @@ DeviceRecords RecordsOf(const Scenario& scenario);
 // Stores the records in a controller made for their product and leaves the scenario's
 // unanswered queries unanswered, as every simulated screen of the scenario starts.
 void SetUpController(Controller& controller, const Scenario& scenario, const DeviceRecords& records);
+// Queues the frame the scenario's cameras see with `fingers` on the screen: camera B's line
+// and then camera A's, or the image device's grey samples.
+void QueueFrame(Controller& controller, const Scenario& scenario, const std::vector<Finger>& fingers, Noise& noise);
 
 // Runs the scenario through a fresh driver. The registry store, when given, supplies the
 // driver parameters beneath the scenario's "set" lines (it is copied, not changed).

@@ -422,22 +422,7 @@ void ScreenService::RenderFrame(Screen& screen, double t) {
         screen.buttons = buttons;
     }
 
-    sim::Imperfections imperfections[2];
-    for (int c = 0; c < 2; ++c) {
-        imperfections[c].edgeNoisePx = s.edgeNoisePx;
-        imperfections[c].deadPixel = s.deadPixel[c];
-        imperfections[c].ambient = s.ambient;
-    }
-    const sim::Geometry geometry = s.ScreenGeometry();
-    if (s.imageDevice) {
-        screen.controller->QueueTransfer(sim::ImageTransfer(geometry, s.lens[0], s.lens[1], fingers, imperfections[0],
-                                                            imperfections[1], sim::ImageLighting{}, *screen.noise));
-        return;
-    }
-    const auto a = sim::RenderLine(geometry, false, s.lens[0], fingers, imperfections[0], *screen.noise);
-    const auto b = sim::RenderLine(geometry, true, s.lens[1], fingers, imperfections[1], *screen.noise);
-    screen.controller->QueueTransfer(sim::LineTransfer(0, b));
-    screen.controller->QueueTransfer(sim::LineTransfer(1, a));
+    sim::QueueFrame(*screen.controller, s, fingers, *screen.noise);
 }
 
 // ---- reads ----
