@@ -9,21 +9,17 @@ AboutDialog::AboutDialog(HINSTANCE module, TouchScreens& screens, LanguageFiles&
     : module_(module), presenter_(*this, screens, languages, screenIndex), endWaitCursor_(std::move(endWaitCursor)) {}
 
 void AboutDialog::Run(HWND parent) {
-    DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_ABOUTBOX), parent, &AboutDialog::DialogProc,
-                    reinterpret_cast<LPARAM>(this));
+    DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_ABOUTBOX), parent, &DialogProc, Self());
 }
 
-INT_PTR CALLBACK AboutDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR AboutDialog::OnMessage(UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
-        auto* self = reinterpret_cast<AboutDialog*>(lParam);
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
-        self->window_ = window;
-        self->presenter_.OnInitDialog();
+        presenter_.OnInitDialog();
         return TRUE;
     }
     // OK, and Escape or the close box, which the dialog manager sends as IDCANCEL.
     if (message == WM_COMMAND && (LOWORD(wParam) == IDC_ABOUT_OK || LOWORD(wParam) == IDCANCEL)) {
-        ::EndDialog(window, IDOK);
+        ::EndDialog(window_, IDOK);
         return TRUE;
     }
     return FALSE;

@@ -6,10 +6,11 @@
 #include <functional>
 
 #include "controlpanel/about_dlg.h"
+#include "controlpanel/win32/dialog_window.h"
 
 namespace kav::cpl::win32 {
 
-class AboutDialog : public AboutView {
+class AboutDialog : public AboutView, private DialogWindow {
 public:
     // `endWaitCursor` ends the busy cursor of the window that opened the dialog.
     AboutDialog(HINSTANCE module, TouchScreens& screens, LanguageFiles& languages, int screenIndex,
@@ -23,12 +24,11 @@ public:
     void EndWaitCursor() override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     HINSTANCE module_;
     CAboutDlg presenter_;
     std::function<void()> endWaitCursor_;
-    HWND window_ = nullptr;
 };
 
 }  // namespace kav::cpl::win32

@@ -28,8 +28,7 @@ INT_PTR MainDialog::Run() {
     // the loop hands them to IsDialogMessage.
     g_filtered = this;
     keyFilter_ = SetWindowsHookExA(WH_MSGFILTER, &MainDialog::KeyFilter, nullptr, GetCurrentThreadId());
-    return DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_KAVCPL_DIALOG), nullptr, &MainDialog::DialogProc,
-                           reinterpret_cast<LPARAM>(this));
+    return DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_KAVCPL_DIALOG), nullptr, &DialogProc, Self());
 }
 
 LRESULT CALLBACK MainDialog::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
@@ -45,16 +44,6 @@ LRESULT CALLBACK MainDialog::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
         return 1;
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-INT_PTR CALLBACK MainDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        auto* self = reinterpret_cast<MainDialog*>(lParam);
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
-        self->window_ = window;
-    }
-    auto* self = reinterpret_cast<MainDialog*>(GetWindowLongPtrA(window, DWLP_USER));
-    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
 }
 
 INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -74,7 +63,7 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
             return TRUE;
         case WM_SETCURSOR:
-            return OnSetCursor();
+            return KeepWaitCursor();
         case WM_PAINT:
             return OnPaintMinimised();
         case WM_QUERYDRAGICON:
@@ -142,13 +131,6 @@ void MainDialog::OnNotify(const NMHDR& header) {
     if (const auto row = ScreenList::ChangedRow(header, IDC_TOUCHSCREEN_LIST)) presenter_.OnRowChanged(*row);
 }
 
-bool MainDialog::OnSetCursor() {
-    if (waitCursors_ <= 0) return false;
-    SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
-    SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
-    return true;
-}
-
 bool MainDialog::OnPaintMinimised() {
     if (!IsIconic(window_)) return false;
     PAINTSTRUCT paint;
@@ -208,18 +190,15 @@ void MainDialog::PostSetCursor() {
 }
 
 void MainDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    const UINT style = icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONINFORMATION;
-    MessageBoxA(window_, text.c_str(), caption.c_str(), MB_OK | style);
+    ShowMessageBox(text, caption, icon);
 }
 
 void MainDialog::BeginWaitCursor() {
-    ++waitCursors_;
-    SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+    BeginWait();
 }
 
 void MainDialog::EndWaitCursor() {
-    if (waitCursors_ > 0) --waitCursors_;
-    if (waitCursors_ == 0) SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));  // IDC_ARROW
+    EndWait();
 }
 
 void MainDialog::EndDialog(bool confirmed) {

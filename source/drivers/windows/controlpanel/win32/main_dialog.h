@@ -7,12 +7,13 @@
 #include <memory>
 
 #include "controlpanel/kavcpl_dlg.h"
+#include "controlpanel/win32/dialog_window.h"
 #include "controlpanel/win32/mapping_dialog.h"
 #include "controlpanel/win32/screen_list.h"
 
 namespace kav::cpl::win32 {
 
-class MainDialog : public MainView {
+class MainDialog : public MainView, private DialogWindow {
 public:
     MainDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system);
     ~MainDialog() override;
@@ -47,13 +48,11 @@ public:
     void PostCloseMappingDialog() override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam);
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnInitDialog();
     bool OnCommand(int controlId);
     void OnNotify(const NMHDR& header);
-    bool OnSetCursor();
     bool OnPaintMinimised();
     ScreenList List() const;
 
@@ -62,11 +61,9 @@ private:
     SystemServices& system_;
     CKavCplDlg presenter_;
     std::unique_ptr<MappingDialog> mapping_;
-    HWND window_ = nullptr;
     HICON largeIcon_ = nullptr;
     HICON smallIcon_ = nullptr;
     HHOOK keyFilter_ = nullptr;
-    int waitCursors_ = 0;
 };
 
 }  // namespace kav::cpl::win32

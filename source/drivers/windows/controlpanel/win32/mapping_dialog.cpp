@@ -4,6 +4,7 @@
 
 #include "controlpanel/program_start.h"
 #include "controlpanel/resource.h"
+#include "controlpanel/win32/dialog_window.h"
 #include "controlpanel/win32/screen_list.h"
 #include "controlpanel/win32/unique_resource.h"
 #include "controlpanel/win32/win32_system.h"
@@ -11,19 +12,16 @@
 namespace kav::cpl::win32 {
 namespace {
 
-const char* const kWaitCursor = MAKEINTRESOURCEA(32514);   // IDC_WAIT
-const char* const kArrowCursor = MAKEINTRESOURCEA(32512);  // IDC_ARROW
-
 // An identification window: owns itself and goes with its window.
-class MonitorShowDialog : public MonitorShowView {
+class MonitorShowDialog : public MonitorShowView, private DialogWindow {
 public:
     explicit MonitorShowDialog(std::string text) : presenter_(*this, std::move(text)) {}
 
     // Creates the window owned by `owner` over `area`; deletes itself when it fails.
     static void Open(HINSTANCE module, HWND owner, std::string text, const MonitorRect& area) {
         auto* dialog = new MonitorShowDialog(std::move(text));
-        const HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_MONITOR_SHOW), owner,
-                                               &MonitorShowDialog::DialogProc, reinterpret_cast<LPARAM>(dialog));
+        const HWND window =
+            CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_MONITOR_SHOW), owner, &DialogProc, dialog->Self());
         if (!window) {
             delete dialog;
             return;
@@ -40,36 +38,30 @@ public:
     void PostClose() override { PostMessageA(window_, WM_CLOSE, 0, 0); }
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_INITDIALOG) {
-            SetWindowLongPtrA(window, DWLP_USER, lParam);
-            reinterpret_cast<MonitorShowDialog*>(lParam)->window_ = window;
-        }
-        auto* self = reinterpret_cast<MonitorShowDialog*>(GetWindowLongPtrA(window, DWLP_USER));
-        if (!self) return FALSE;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM) override {
         switch (message) {
             case WM_INITDIALOG:
-                self->presenter_.OnInitDialog();
+                presenter_.OnInitDialog();
                 return TRUE;
             case WM_TIMER:
-                self->presenter_.OnTimer(static_cast<unsigned>(wParam));
+                presenter_.OnTimer(static_cast<unsigned>(wParam));
                 return TRUE;
             case WM_KEYDOWN:
-                self->presenter_.OnKeyDown(static_cast<unsigned>(wParam));
+                presenter_.OnKeyDown(static_cast<unsigned>(wParam));
                 return TRUE;
             case WM_GETDLGCODE:
                 // Escape comes here as a key, not as the dialog manager's IDCANCEL.
-                SetWindowLongPtrA(window, DWLP_MSGRESULT, DLGC_WANTALLKEYS);
+                SetWindowLongPtrA(window_, DWLP_MSGRESULT, DLGC_WANTALLKEYS);
                 return TRUE;
             case WM_CLOSE:
-                DestroyWindow(window);
+                DestroyWindow(window_);
                 return TRUE;
             case WM_PAINT:
-                self->Paint();
+                Paint();
                 return TRUE;
             case WM_NCDESTROY:
-                SetWindowLongPtrA(window, DWLP_USER, 0);
-                delete self;
+                SetWindowLongPtrA(window_, DWLP_USER, 0);
+                delete this;
                 return FALSE;
             default:
                 return FALSE;
@@ -94,7 +86,6 @@ private:
     }
 
     CMonitorShowDlg presenter_;
-    HWND window_ = nullptr;
 };
 
 }  // namespace
@@ -110,8 +101,7 @@ MappingDialog::~MappingDialog() {
 
 bool MappingDialog::Create(HWND parent) {
     parent_ = parent;
-    CreateDialogParamA(module_, MAKEINTRESOURCEA(IDD_MAPPING_DIALOG), parent, &MappingDialog::DialogProc,
-                       reinterpret_cast<LPARAM>(this));
+    CreateDialogParamA(module_, MAKEINTRESOURCEA(IDD_MAPPING_DIALOG), parent, &DialogProc, Self());
     return window_ && initialised_;
 }
 
@@ -136,15 +126,6 @@ bool MappingDialog::PreTranslateMessage(MSG& message) {
     return taken;
 }
 
-INT_PTR CALLBACK MappingDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
-        reinterpret_cast<MappingDialog*>(lParam)->window_ = window;
-    }
-    auto* self = reinterpret_cast<MappingDialog*>(GetWindowLongPtrA(window, DWLP_USER));
-    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
-}
-
 INT_PTR MappingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
@@ -161,7 +142,7 @@ INT_PTR MappingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (!closed_) presenter_.OnClose();
             return TRUE;
         case WM_SETCURSOR:
-            return OnSetCursor();
+            return KeepWaitCursor();
         case WM_DESTROY:
             SetWindowLongPtrA(window_, DWLP_USER, 0);
             window_ = nullptr;
@@ -195,13 +176,6 @@ bool MappingDialog::OnCommand(int controlId, int code) {
         default:
             return false;
     }
-}
-
-bool MappingDialog::OnSetCursor() {
-    if (waitCursors_ <= 0) return false;
-    SetCursor(LoadCursorA(nullptr, kWaitCursor));
-    SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
-    return true;
 }
 
 ScreenList MappingDialog::List() const {
@@ -267,18 +241,15 @@ std::optional<int> MappingDialog::SelectedNumber(int listId) {
 }
 
 void MappingDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    const UINT style = icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONINFORMATION;
-    MessageBoxA(window_, text.c_str(), caption.c_str(), MB_OK | style);
+    ShowMessageBox(text, caption, icon);
 }
 
 void MappingDialog::BeginWaitCursor() {
-    ++waitCursors_;
-    SetCursor(LoadCursorA(nullptr, kWaitCursor));
+    BeginWait();
 }
 
 void MappingDialog::EndWaitCursor() {
-    if (waitCursors_ > 0) --waitCursors_;
-    if (waitCursors_ == 0) SetCursor(LoadCursorA(nullptr, kArrowCursor));
+    EndWait();
 }
 
 void MappingDialog::ShowCursorUntilVisible() {

@@ -8,17 +8,16 @@
 #include <string>
 
 #include "controlpanel/mapping_dlg.h"
+#include "controlpanel/win32/dialog_window.h"
 #include "controlpanel/win32/screen_list.h"
 
 namespace kav::cpl::win32 {
 
-class MappingDialog : public MappingView {
+class MappingDialog : public MappingView, private DialogWindow {
 public:
     MappingDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system,
                   std::shared_ptr<DisplayLayout> layout, MappingInput input);
     ~MappingDialog() override;
-    MappingDialog(const MappingDialog&) = delete;
-    MappingDialog& operator=(const MappingDialog&) = delete;
 
     // Creates the hidden dialog owned by `parent`; false when it could not be created or
     // closed itself while it initialised.
@@ -56,20 +55,16 @@ public:
     void OpenIdentifyWindow(const std::string& text, const MonitorRect& area) override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int controlId, int code);
-    bool OnSetCursor();
     ScreenList List() const;
 
     HINSTANCE module_;
     CMappingDlg presenter_;
-    HWND window_ = nullptr;
     HWND parent_ = nullptr;
     bool initialised_ = false;
     bool closed_ = false;
     bool translating_ = false;
-    int waitCursors_ = 0;
 };
 
 }  // namespace kav::cpl::win32

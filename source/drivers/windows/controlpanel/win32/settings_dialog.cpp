@@ -11,13 +11,6 @@ namespace {
 SettingsDialog* g_filtered = nullptr;
 HWND g_filteredWindow = nullptr;
 
-constexpr WORD kIdcArrow = 32512;
-constexpr WORD kIdcWait = 32514;
-
-HCURSOR SystemCursor(WORD id) {
-    return LoadCursorA(nullptr, MAKEINTRESOURCEA(id));
-}
-
 }  // namespace
 
 UINT BeepChangedMessage() {
@@ -43,8 +36,7 @@ void SettingsDialog::Run(HWND parent) {
     // loop hands it to IsDialogMessage.
     g_filtered = this;
     keyFilter_ = SetWindowsHookExA(WH_MSGFILTER, &SettingsDialog::KeyFilter, nullptr, GetCurrentThreadId());
-    const INT_PTR result = DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_SETTINGS_DIALOG), parent,
-                                           &SettingsDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_SETTINGS_DIALOG), parent, &DialogProc, Self());
     // A dialog that never initialised cannot end the owner's busy cursor itself.
     if (result == -1) EndOwnerWaitCursor();
     UnhookWindowsHookEx(keyFilter_);
@@ -64,20 +56,10 @@ LRESULT CALLBACK SettingsDialog::KeyFilter(int code, WPARAM wParam, LPARAM lPara
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-INT_PTR CALLBACK SettingsDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        auto* self = reinterpret_cast<SettingsDialog*>(lParam);
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
-        self->window_ = window;
-        if (g_filtered == self) g_filteredWindow = window;
-    }
-    auto* self = reinterpret_cast<SettingsDialog*>(GetWindowLongPtrA(window, DWLP_USER));
-    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
-}
-
 INT_PTR SettingsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
+            if (g_filtered == this) g_filteredWindow = window_;
             presenter_.OnInitDialog();
             return TRUE;
         case WM_COMMAND:
@@ -94,7 +76,7 @@ INT_PTR SettingsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             presenter_.OnCancel();
             return TRUE;
         case WM_SETCURSOR:
-            return OnSetCursor();
+            return KeepWaitCursor();
         default:
             return FALSE;
     }
@@ -117,13 +99,6 @@ void SettingsDialog::OnCommand(int controlId, int notification) {
         default:
             presenter_.OnClicked(controlId, IsDlgButtonChecked(window_, controlId) == BST_CHECKED);
     }
-}
-
-bool SettingsDialog::OnSetCursor() {
-    if (waitCursors_ <= 0) return false;
-    SetCursor(SystemCursor(kIdcWait));
-    SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
-    return true;
 }
 
 void SettingsDialog::SetCaption(const std::string& text) {
@@ -160,18 +135,15 @@ int SettingsDialog::PrimaryScreenWidth() {
 }
 
 void SettingsDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    const UINT style = icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONINFORMATION;
-    MessageBoxA(window_, text.c_str(), caption.c_str(), MB_OK | style);
+    ShowMessageBox(text, caption, icon);
 }
 
 void SettingsDialog::BeginWaitCursor() {
-    ++waitCursors_;
-    SetCursor(SystemCursor(kIdcWait));
+    BeginWait();
 }
 
 void SettingsDialog::EndWaitCursor() {
-    if (waitCursors_ > 0) --waitCursors_;
-    if (waitCursors_ == 0) SetCursor(SystemCursor(kIdcArrow));
+    EndWait();
 }
 
 void SettingsDialog::EndOwnerWaitCursor() {

@@ -6,20 +6,19 @@
 #include <functional>
 
 #include "controlpanel/settings_dlg.h"
+#include "controlpanel/win32/dialog_window.h"
 
 namespace kav::cpl::win32 {
 
 // The registered message "BeepChanged", the same number in every process.
 UINT BeepChangedMessage();
 
-class SettingsDialog : public SettingsView {
+class SettingsDialog : public SettingsView, private DialogWindow {
 public:
     // `endOwnerWaitCursor` ends the busy cursor of the window that opened the dialog.
     SettingsDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system, CursorSystem& cursors,
                    int screenIndex, std::function<void()> endOwnerWaitCursor);
     ~SettingsDialog() override;
-    SettingsDialog(const SettingsDialog&) = delete;
-    SettingsDialog& operator=(const SettingsDialog&) = delete;
 
     void Run(HWND parent);
 
@@ -40,18 +39,14 @@ public:
     void PostBeepChanged() override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam);
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnCommand(int controlId, int notification);
-    bool OnSetCursor();
 
     HINSTANCE module_;
     CSettingsDlg presenter_;
     std::function<void()> endOwnerWaitCursor_;
-    HWND window_ = nullptr;
     HHOOK keyFilter_ = nullptr;
-    int waitCursors_ = 0;
 };
 
 }  // namespace kav::cpl::win32
