@@ -4,6 +4,7 @@
 //                                stored and the accuracy of touches across the screen
 //   kavcalib_e2e cancel POINTS   touch every target, press Cancel in the confirmation state
 //   kavcalib_e2e stop POINTS     touch two targets, then NERIO_Calibrater_Stop
+//   kavcalib_e2e region 1|4      a region window's place, handles and corrections, then stop
 //   kavcalib_e2e shoot DIR       4 points, the window captured while collecting, while a touch
 //                                is sampled and while the result counts down (DIR/*.bmp)
 //
@@ -143,6 +144,7 @@ DeviceState ReadState(KAVLIB_HANDLE device) {
 
 // ---- The calibration window ----------------------------------------------------------------
 
+constexpr int kReCalibrateButton = 5005;
 constexpr int kOkButton = 5006;
 constexpr int kCancelButton = 5007;
 constexpr int kStatusText = 5008;
@@ -259,7 +261,7 @@ struct Screen {
     }
 };
 
-enum class Ending { kOk, kCancel, kStop, kShoot };
+enum class Ending { kOk, kCancel, kStop, kShoot, kRegion };
 
 struct Driver {
     Screen screen;
@@ -267,6 +269,7 @@ struct Driver {
     Ending ending;
     std::string shootDir;
     decltype(&NERIO_Calibrater_Stop) stop = nullptr;
+    int regionMode = 0;
     int touched = 0;
     bool countdownSeen = false;
     bool reachedConfirmation = false;
@@ -318,10 +321,51 @@ struct Driver {
         Check(false, "the status counts the steady reports");
     }
 
+    // A region window: where it opens, its size handles, and its rectangle corrected while it
+    // is moved and sized; then NERIO_Calibrater_Stop.
+    void CheckRegionWindow(HWND window, int regionMode) {
+        const int w = screen.widthPx, h = screen.heightPx;
+        // The shipped configuration's minimum: 350 x 300.
+        const RECT expected = regionMode == 1
+                                  ? RECT{(w - 350) / 2, (h - 300) / 2, (w - 350) / 2 + 350, (h - 300) / 2 + 300}
+                                  : RECT{0, 0, w / 2, h / 2};
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        Check(EqualRect(&rect, &expected) != 0, regionMode == 1 ? "one region: centred at the minimum size"
+                                                                : "quadrants: the first window is the top left");
+        int handlePixels = 0;
+        for (int attempt = 0; attempt < 60 && handlePixels <= 4 * 100; ++attempt) {
+            if (attempt > 0) std::this_thread::sleep_for(50ms);  // until the window has painted
+            handlePixels = 0;
+            for (const std::uint32_t p : CaptureWindow(window).pixels) {
+                const int r = p >> 16 & 0xFF, g = p >> 8 & 0xFF, b = p & 0xFF;
+                if (r < 80 && g > 90 && g < 130 && b > 160) ++handlePixels;
+            }
+        }
+        Check(handlePixels > 4 * 100, "four size handles drawn while the first target waits");
+        // The texts come from the system language's folder: 2052's file is GBK.
+        const std::wstring reCalibrate = ControlText(window, kReCalibrateButton);
+        const bool chinese = GetSystemDefaultLangID() == 2052;
+        Check(reCalibrate == (chinese ? L"\u91cd\u65b0\u6821\u51c6" : L"Recalibrate"),
+              chinese ? "the button texts of 2052's file" : "the button texts of 1033's file");
+
+        RECT moved{w - 100, -40, w + 300, 290};  // 400 x 330, past the right and top edges
+        const LRESULT movedAnswer = SendMessageW(window, WM_MOVING, 0, reinterpret_cast<LPARAM>(&moved));
+        const RECT movedExpected{w - 400, 0, w, 330};
+        Check(movedAnswer == TRUE && EqualRect(&moved, &movedExpected) != 0,
+              "a move is kept on the screen, its size kept");
+        RECT sized{10, 10, 100, 100};
+        const LRESULT sizedAnswer = SendMessageW(window, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&sized));
+        const RECT sizedExpected{10, 10, 360, 310};
+        Check(sizedAnswer == TRUE && EqualRect(&sized, &sizedExpected) != 0, "sizing stops at the minimum size");
+        stop();
+    }
+
     void Run() {
         const HWND window = WaitWindow();
         Check(window != nullptr, "the calibration window is shown");
         if (!window) return;
+        if (ending == Ending::kRegion) return CheckRegionWindow(window, regionMode);
         RECT rect{};
         GetWindowRect(window, &rect);
         Check(rect.left == 0 && rect.top == 0 && rect.right == screen.widthPx && rect.bottom == screen.heightPx,
@@ -495,15 +539,17 @@ Function Procedure(HMODULE module, const char* name) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: kavcalib_e2e ok|cancel|stop POINTS | shoot DIR\n");
+        std::fprintf(stderr, "usage: kavcalib_e2e ok|cancel|stop POINTS | shoot DIR | region 1|4\n");
         return 2;
     }
     const std::string mode = argv[1];
     const Ending ending = mode == "ok"       ? Ending::kOk
                           : mode == "cancel" ? Ending::kCancel
                           : mode == "stop"   ? Ending::kStop
+                          : mode == "region" ? Ending::kRegion
                                              : Ending::kShoot;
-    const int points = ending == Ending::kShoot ? 4 : std::atoi(argv[2]);
+    const int regionMode = ending == Ending::kRegion ? std::atoi(argv[2]) : 0;
+    const int points = ending == Ending::kShoot || ending == Ending::kRegion ? 4 : std::atoi(argv[2]);
 
     const HMODULE kavcalib = LoadLibraryW(L"KavCalib.dll");
     Check(kavcalib != nullptr, "KavCalib.dll loads");
@@ -538,8 +584,9 @@ int main(int argc, char** argv) {
     Check(before.read, "the device's state read before");
 
     Driver driver{screen, control, ending, ending == Ending::kShoot ? argv[2] : "", stop};
+    driver.regionMode = regionMode;
     std::thread thread([&] { driver.Run(); });
-    const unsigned char result = start(screen.device, 0, nullptr);
+    const unsigned char result = start(screen.device, regionMode, nullptr);
     thread.join();
     const DeviceState after = ReadState(screen.device);
 

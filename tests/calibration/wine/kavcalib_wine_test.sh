@@ -3,9 +3,12 @@
 #   tests/calibration/wine/kavcalib_wine_test.sh [WINDOWS_BUILD] [NATIVE_BUILD]
 # (defaults build/windows and build/native). The screen's true lenses differ from its camera
 # records as in the calibration accuracy benchmark. kavcalib_e2e, beside KavCalib.dll, stops
-# a session after two targets and cancels one in its confirmation state (both must leave the
-# device as it was), then calibrates with 25 and with 4 points, presses OK and measures
-# touches across the screen against the benchmark's figures. Needs Xvfb. Own prefix.
+# a session after two targets; opens a region window and a quadrant window (place, size
+# handles, corrections while moved and sized; English texts, and Chinese ones under a
+# Simplified Chinese system) and stops them; cancels a session in its
+# confirmation state (each must leave the device as it was); then calibrates with 25 and with
+# 4 points, presses OK and measures touches across the screen against the benchmark's
+# figures. Needs Xvfb. Own prefix.
 # ONLY="ok 25" runs that one session alone.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
@@ -61,16 +64,20 @@ address=$(sed -n 's/^listening on //p' "$work/service.log")
 export KAVLIB_PLATFORM=sim KAVLIB_SIM=$address
 
 failures=0
-run() {  # run ARGS...: one session; its lines, and a failure when it fails
-  echo "-- kavcalib_e2e $*"
+run() {  # run [NAME=VALUE...] ARGS...: one session; its lines, and a failure when it fails
+  local settings=()
+  while [[ $1 == *=* ]]; do settings+=("$1"); shift; done
+  echo "-- kavcalib_e2e $* ${settings[*]}"
   local status=0
-  (cd /tmp && timeout 240 wine "$program" "$@" 2>/dev/null | tr -d '\r') || status=$?
+  (cd /tmp && env "${settings[@]}" timeout 240 wine "$program" "$@" 2>/dev/null | tr -d '\r') || status=$?
   if [ $status -ne 0 ]; then
     echo "FAIL: kavcalib_e2e $* ended with status $status"
     failures=$((failures + 1))
   fi
 }
 run ${ONLY:-stop 25}
+[ -n "${ONLY:-}" ] || run region 1
+[ -n "${ONLY:-}" ] || run LC_ALL=zh_CN.UTF-8 region 4
 [ -n "${ONLY:-}" ] || run cancel 4
 [ -n "${ONLY:-}" ] || run ok 25
 [ -n "${ONLY:-}" ] || run ok 4
