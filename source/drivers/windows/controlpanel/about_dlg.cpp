@@ -9,11 +9,6 @@
 namespace kav::cpl {
 namespace {
 
-struct ControlText {
-    int controlId;
-    std::string_view key;
-};
-
 constexpr std::string_view kCaptionKey = "81";
 constexpr ControlText kControlTexts[] = {
     {IDC_ABOUT_OK, "48"},         {IDC_ABOUT_HIDDEN, "82"},      {IDC_DRIVER_VERSION_LABEL, "83"},
@@ -42,10 +37,7 @@ void CAboutDlg::OnInitDialog() {
 }
 
 void CAboutDlg::SetTexts() {
-    view_.SetCaption(GetLanguageText(languages_, kCaptionKey));
-    for (const ControlText& control : kControlTexts) {
-        view_.SetControlText(control.controlId, GetLanguageText(languages_, control.key));
-    }
+    SetDialogTexts(view_, languages_, kCaptionKey, kControlTexts);
 }
 
 // Each value is read on its own, opening and closing the screens, so that one failure

@@ -13,11 +13,6 @@ namespace {
 
 constexpr unsigned kVkEscape = 0x1B;
 
-struct ControlText {
-    int controlId;
-    std::string_view key;
-};
-
 constexpr ControlText kControlTexts[] = {
     {IDC_MAPPING, "2"},
     {IDC_CALIBRATE, "3"},
@@ -135,10 +130,7 @@ void CKavCplDlg::OnRowChanged(int row) {
 }
 
 void CKavCplDlg::SetTexts() {
-    view_.SetCaption(GetLanguageText(system_, keys::kMainCaption));
-    for (const ControlText& control : kControlTexts) {
-        view_.SetControlText(control.controlId, GetLanguageText(system_, control.key));
-    }
+    SetDialogTexts(view_, system_, keys::kMainCaption, kControlTexts);
 }
 
 void CKavCplDlg::Calibrate(CalibrationMode mode) {

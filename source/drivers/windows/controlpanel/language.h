@@ -37,6 +37,21 @@ inline constexpr std::uint16_t kFallbackLangId = 1033;
 // neither the language's file nor 1033.ini exists.
 std::string GetLanguageText(LanguageFiles& files, std::string_view key);
 
+// A dialog control and the key of its text.
+struct ControlText {
+    int controlId;
+    std::string_view key;
+};
+
+// Gives a dialog's caption and controls their texts; `View` is the dialog's view.
+template <typename View>
+void SetDialogTexts(View& view, LanguageFiles& files, std::string_view captionKey,
+                    std::span<const ControlText> controls) {
+    view.SetCaption(GetLanguageText(files, captionKey));
+    for (const ControlText& control : controls)
+        view.SetControlText(control.controlId, GetLanguageText(files, control.key));
+}
+
 // Language keys. Every key below is present in each delivered language file.
 namespace keys {
 // Main window.

@@ -14,11 +14,6 @@ constexpr unsigned kVkReturn = 0x0D;
 constexpr unsigned kVkEscape = 0x1B;
 constexpr int kTouchScreenNumbers = 64;
 
-struct ControlText {
-    int controlId;
-    std::string_view key;
-};
-
 constexpr std::string_view kCaptionKey = "71";
 constexpr ControlText kControlTexts[] = {
     {IDC_MAPPING_LIST_GROUP, "72"}, {IDC_TOUCHSCREEN_NO_LABEL, "73"}, {IDC_MONITOR_NO_LABEL, "74"},
@@ -245,10 +240,7 @@ void CMappingDlg::OnIdentify() {
 }
 
 void CMappingDlg::SetTexts() {
-    view_.SetCaption(GetLanguageText(system_, kCaptionKey));
-    for (const ControlText& control : kControlTexts) {
-        view_.SetControlText(control.controlId, GetLanguageText(system_, control.key));
-    }
+    SetDialogTexts(view_, system_, kCaptionKey, kControlTexts);
 }
 
 void CMonitorShowDlg::OnInitDialog() {

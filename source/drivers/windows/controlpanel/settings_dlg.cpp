@@ -129,11 +129,6 @@ constexpr std::uint64_t kPixelsPerSmoothnessLevel = 300;
 // SM_CXSCREEN is never 0 on a running desktop; this only keeps the division defined.
 constexpr int kFallbackScreenWidth = 1024;
 
-struct ControlText {
-    int controlId;
-    std::string_view key;
-};
-
 constexpr ControlText kControlTexts[] = {
     {IDC_MODE_GROUP, "22"},
     {IDC_CLICK_ON_TOUCH, "23"},
@@ -298,10 +293,7 @@ void CSettingsDlg::ShowTrackbars() {
 }
 
 void CSettingsDlg::SetTexts() {
-    view_.SetCaption(GetLanguageText(system_, kCaptionKey));
-    for (const ControlText& control : kControlTexts) {
-        view_.SetControlText(control.controlId, GetLanguageText(system_, control.key));
-    }
+    SetDialogTexts(view_, system_, kCaptionKey, kControlTexts);
     if (!versionTestPassed_) {
         view_.SetControlText(IDC_MOUSE_EMULATION, GetLanguageText(system_, kMouseEmulationOlderSystemKey));
     }
