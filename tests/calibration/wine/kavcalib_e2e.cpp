@@ -207,27 +207,42 @@ Capture CaptureWindow(HWND window) {
     return capture;
 }
 
-// The centre of the target picture's red, in screen pixels; nullopt when none is drawn.
+// The centre of the target where the window drew it, in screen pixels: the red of the target
+// picture, or without the picture the black of the drawn circles and cross (the only black
+// while collecting without a configuration file, whose texts are empty); nullopt when none.
 std::optional<POINT> FindTarget(HWND window) {
     const Capture capture = CaptureWindow(window);
-    long long sumX = 0, sumY = 0, count = 0;
-    for (int y = 0; y < capture.height; ++y) {
-        for (int x = 0; x < capture.width; ++x) {
-            const std::uint32_t p = capture.pixels[static_cast<std::size_t>(y) * capture.width + x];
-            const int r = p >> 16 & 0xFF, g = p >> 8 & 0xFF, b = p & 0xFF;
-            if (r > 170 && g < 90 && b < 90) {
-                sumX += x;
-                sumY += y;
-                ++count;
+    for (const bool drawn : {false, true}) {
+        long long sumX = 0, sumY = 0, count = 0;
+        for (int y = 0; y < capture.height; ++y) {
+            for (int x = 0; x < capture.width; ++x) {
+                const std::uint32_t p = capture.pixels[static_cast<std::size_t>(y) * capture.width + x];
+                const int r = p >> 16 & 0xFF, g = p >> 8 & 0xFF, b = p & 0xFF;
+                const bool mark = drawn ? r < 60 && g < 60 && b < 60 : r > 170 && g < 90 && b < 90;
+                if (mark) {
+                    sumX += x;
+                    sumY += y;
+                    ++count;
+                }
             }
         }
+        if (count < 20) continue;
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        // The mark's pixels straddle its centre: their mean lies half a pixel before it.
+        return POINT{rect.left + static_cast<LONG>(std::lround(static_cast<double>(sumX) / count + 0.5)),
+                     rect.top + static_cast<LONG>(std::lround(static_cast<double>(sumY) / count + 0.5))};
     }
-    if (count < 20) return std::nullopt;
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    // The picture's pixels straddle its centre: their mean lies half a pixel before it.
-    return POINT{rect.left + static_cast<LONG>(std::lround(static_cast<double>(sumX) / count + 0.5)),
-                 rect.top + static_cast<LONG>(std::lround(static_cast<double>(sumY) / count + 0.5))};
+    return std::nullopt;
+}
+
+// Whether KavCalib finds a configuration file beside this program (English or fallback).
+bool ConfigurationBeside() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring file = path;
+    file = file.substr(0, file.find_last_of(L'\\')) + L"\\1033\\KavCalib_Config.ini";
+    return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void SaveBitmap(const Capture& capture, const std::string& path) {
@@ -388,6 +403,11 @@ struct Driver {
             if (!countdownSeen) std::this_thread::sleep_for(50ms);
         }
         Check(countdownSeen, "the Cancel button counts down");
+        const bool configured = ConfigurationBeside();
+        Check(ControlText(window, kReCalibrateButton) == (configured ? L"Recalibrate" : L"ReCalibrate"),
+              configured ? "the buttons' texts from the configuration file"
+                         : "without a configuration file the "
+                           "template's button texts");
         if (ending == Ending::kShoot) {
             std::this_thread::sleep_for(1200ms);
             Shoot(window, "confirm");
