@@ -4,46 +4,27 @@
 
 #include "controlpanel/resource.h"
 #include "controlpanel/win32/about_dialog.h"
+#include "controlpanel/win32/message_filter.h"
 #include "controlpanel/win32/settings_dialog.h"
 #include "controlpanel/win32/win32_system.h"
 
 namespace kav::cpl::win32 {
-namespace {
-
-// The window whose modal loop the key filter serves; one main window per process.
-MainDialog* g_filtered = nullptr;
-
-}  // namespace
 
 MainDialog::MainDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system)
     : module_(module), screens_(screens), system_(system), presenter_(*this, screens, system) {}
 
-MainDialog::~MainDialog() {
-    if (keyFilter_) UnhookWindowsHookEx(keyFilter_);
-    g_filtered = nullptr;
-}
+MainDialog::~MainDialog() = default;
 
 INT_PTR MainDialog::Run() {
-    // The dialog manager's own loop runs the window, so keys are filtered by hook, before
-    // the loop hands them to IsDialogMessage.
-    g_filtered = this;
-    keyFilter_ = SetWindowsHookExA(WH_MSGFILTER, &MainDialog::KeyFilter, nullptr, GetCurrentThreadId());
+    const DialogMessageFilter keys([this](MSG& message) { return TakesKey(message); });
     return DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_KAVCPL_DIALOG), nullptr, &DialogProc, Self());
 }
 
-LRESULT CALLBACK MainDialog::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
-    auto* message = reinterpret_cast<MSG*>(lParam);
+bool MainDialog::TakesKey(MSG& message) {
     // The modeless Mapping dialog has no loop of its own; this one serves its keys too.
-    if (code == MSGF_DIALOGBOX && g_filtered && g_filtered->mapping_ &&
-        g_filtered->mapping_->PreTranslateMessage(*message)) {
-        return 1;
-    }
-    if (code == MSGF_DIALOGBOX && g_filtered && message->message == WM_KEYDOWN &&
-        (message->hwnd == g_filtered->window_ || IsChild(g_filtered->window_, message->hwnd)) &&
-        CKavCplDlg::SwallowsKey(static_cast<unsigned>(message->wParam))) {
-        return 1;
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+    if (mapping_ && mapping_->PreTranslateMessage(message)) return true;
+    return message.message == WM_KEYDOWN && (message.hwnd == window_ || IsChild(window_, message.hwnd)) &&
+           CKavCplDlg::SwallowsKey(static_cast<unsigned>(message.wParam));
 }
 
 INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -48,8 +48,9 @@ public:
     void PostCloseMappingDialog() override;
 
 private:
-    static LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // True when the key filter keeps the message from the dialog manager.
+    bool TakesKey(MSG& message);
     void OnInitDialog();
     bool OnCommand(int controlId);
     void OnNotify(const NMHDR& header);
@@ -63,7 +64,6 @@ private:
     std::unique_ptr<MappingDialog> mapping_;
     HICON largeIcon_ = nullptr;
     HICON smallIcon_ = nullptr;
-    HHOOK keyFilter_ = nullptr;
 };
 
 }  // namespace kav::cpl::win32

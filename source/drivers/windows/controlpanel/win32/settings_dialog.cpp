@@ -3,15 +3,9 @@
 #include <commctrl.h>
 
 #include "controlpanel/resource.h"
+#include "controlpanel/win32/message_filter.h"
 
 namespace kav::cpl::win32 {
-namespace {
-
-// The dialog whose modal loop the key filter serves; one Settings dialog at a time.
-SettingsDialog* g_filtered = nullptr;
-HWND g_filteredWindow = nullptr;
-
-}  // namespace
 
 UINT BeepChangedMessage() {
     static const UINT message = RegisterWindowMessageA("BeepChanged");
@@ -24,42 +18,24 @@ SettingsDialog::SettingsDialog(HINSTANCE module, TouchScreens& screens, SystemSe
       presenter_(*this, screens, system, cursors, screenIndex),
       endOwnerWaitCursor_(std::move(endOwnerWaitCursor)) {}
 
-SettingsDialog::~SettingsDialog() {
-    if (keyFilter_) UnhookWindowsHookEx(keyFilter_);
-    g_filtered = nullptr;
-    g_filteredWindow = nullptr;
-}
-
 void SettingsDialog::Run(HWND parent) {
     BeepChangedMessage();
-    // The dialog manager's own loop runs the dialog, so Enter is filtered by hook before the
-    // loop hands it to IsDialogMessage.
-    g_filtered = this;
-    keyFilter_ = SetWindowsHookExA(WH_MSGFILTER, &SettingsDialog::KeyFilter, nullptr, GetCurrentThreadId());
+    const DialogMessageFilter enter([this](MSG& message) { return TakesEnter(message); });
     const INT_PTR result = DialogBoxParamA(module_, MAKEINTRESOURCEA(IDD_SETTINGS_DIALOG), parent, &DialogProc, Self());
     // A dialog that never initialised cannot end the owner's busy cursor itself.
     if (result == -1) EndOwnerWaitCursor();
-    UnhookWindowsHookEx(keyFilter_);
-    keyFilter_ = nullptr;
-    g_filtered = nullptr;
-    g_filteredWindow = nullptr;
 }
 
-LRESULT CALLBACK SettingsDialog::KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
-    const auto* message = reinterpret_cast<const MSG*>(lParam);
-    if (code == MSGF_DIALOGBOX && g_filteredWindow && message->message == WM_KEYDOWN && message->wParam == VK_RETURN &&
-        (message->hwnd == g_filteredWindow || IsChild(g_filteredWindow, message->hwnd))) {
-        const HWND focus = GetFocus();
-        const int focused = focus ? GetDlgCtrlID(focus) : 0;
-        if (!CSettingsDlg::GivesEnterToDialog(focused)) return 1;
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+bool SettingsDialog::TakesEnter(const MSG& message) const {
+    if (!window_ || message.message != WM_KEYDOWN || message.wParam != VK_RETURN) return false;
+    if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
+    const HWND focus = GetFocus();
+    return !CSettingsDlg::GivesEnterToDialog(focus ? GetDlgCtrlID(focus) : 0);
 }
 
 INT_PTR SettingsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
-            if (g_filtered == this) g_filteredWindow = window_;
             presenter_.OnInitDialog();
             return TRUE;
         case WM_COMMAND:

@@ -18,7 +18,6 @@ public:
     // `endOwnerWaitCursor` ends the busy cursor of the window that opened the dialog.
     SettingsDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system, CursorSystem& cursors,
                    int screenIndex, std::function<void()> endOwnerWaitCursor);
-    ~SettingsDialog() override;
 
     void Run(HWND parent);
 
@@ -39,14 +38,15 @@ public:
     void PostBeepChanged() override;
 
 private:
-    static LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam);
+    // True when the key filter keeps Enter from the dialog manager: Enter acts only on
+    // the buttons.
+    bool TakesEnter(const MSG& message) const;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnCommand(int controlId, int notification);
 
     HINSTANCE module_;
     CSettingsDlg presenter_;
     std::function<void()> endOwnerWaitCursor_;
-    HHOOK keyFilter_ = nullptr;
 };
 
 }  // namespace kav::cpl::win32
