@@ -12,6 +12,7 @@
 # KAV_WINE_TEMPLATE names a booted prefix to copy (0.4 s) instead of booting one (10-20 s);
 # scripts/test makes one per run. Copies keep the scripts apart: each has its own
 # wineserver and registry, so they can change settings and kill their server freely.
+# The harness owns the EXIT trap: register clean-ups with wine_on_exit instead.
 
 wine_cleanups=()
 wine_failures=0
@@ -19,7 +20,9 @@ wine_failures=0
 # Runs the registered clean-ups, last first, whatever way the script ends.
 wine_on_exit_run() {
     local i
-    for ((i = ${#wine_cleanups[@]} - 1; i >= 0; i--)); do eval "${wine_cleanups[i]}" >/dev/null 2>&1 || true; done
+    for ((i = ${#wine_cleanups[@]} - 1; i >= 0; i--)); do
+        eval "${wine_cleanups[i]}" >/dev/null 2>&1 || true
+    done
 }
 trap wine_on_exit_run EXIT
 
