@@ -22,16 +22,19 @@ struct MappingInput {
     std::vector<std::int32_t> validity;
 };
 
-class MainView {
+// What the main window and the Mapping dialog, each with a touch screen list, ask alike of
+// their windows.
+class ScreenListView {
 public:
-    virtual ~MainView() = default;
+    virtual ~ScreenListView() = default;
 
     virtual void SetCaption(const std::string& text) = 0;
     virtual void SetControlText(int controlId, const std::string& text) = 0;
     virtual void EnableControl(int controlId, bool enabled) = 0;
     virtual void EnableWindow(bool enabled) = 0;
 
-    // The touch screen list (control 1089) and its image list.
+    // The touch screen list (the main window's control 1089, the Mapping dialog's 1165)
+    // and its image list.
     virtual void AttachScreenImages() = 0;
     virtual void DeleteAllRows() = 0;
     virtual void InsertRow(int row, const std::string& text, ScreenImage image) = 0;
@@ -45,7 +48,10 @@ public:
     virtual void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
     virtual void BeginWaitCursor() = 0;
     virtual void EndWaitCursor() = 0;
+};
 
+class MainView : public ScreenListView {
+public:
     // Ends the modal window: `confirmed` as OK (Exit, close box), otherwise as a failure.
     virtual void EndDialog(bool confirmed) = 0;
     // WM_CLOSE posted to the window.

@@ -11,24 +11,8 @@
 
 namespace kav::cpl {
 
-class MappingView {
+class MappingView : public ScreenListView {
 public:
-    virtual ~MappingView() = default;
-
-    virtual void SetCaption(const std::string& text) = 0;
-    virtual void SetControlText(int controlId, const std::string& text) = 0;
-    virtual void EnableControl(int controlId, bool enabled) = 0;
-    virtual void EnableWindow(bool enabled) = 0;
-
-    // The touch screen list (control 1165), as the main window's.
-    virtual void AttachScreenImages() = 0;
-    virtual void DeleteAllRows() = 0;
-    virtual void InsertRow(int row, const std::string& text, ScreenImage image) = 0;
-    // Reports the change back through the presenter's OnRowChanged.
-    virtual void SelectRow(int row) = 0;
-    virtual void SetListRedraw(bool enabled) = 0;
-    virtual void PostSetCursor() = 0;
-
     // The sorted drop-down lists 1179 and 1170; a position counts in sorted order.
     virtual void ClearNumbers(int listId) = 0;
     virtual void AddNumber(int listId, const std::string& text) = 0;
@@ -37,9 +21,6 @@ public:
     // nullopt when nothing is selected.
     virtual std::optional<int> SelectedNumber(int listId) = 0;
 
-    virtual void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
-    virtual void BeginWaitCursor() = 0;
-    virtual void EndWaitCursor() = 0;
     // ShowCursor(TRUE) until the display count is not negative.
     virtual void ShowCursorUntilVisible() = 0;
 
