@@ -11,7 +11,10 @@
 namespace kav::cpl::win32 {
 
 MainDialog::MainDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system)
-    : module_(module), screens_(screens), system_(system), presenter_(*this, screens, system) {}
+    : ScreenListDialog(module, IDC_TOUCHSCREEN_LIST),
+      screens_(screens),
+      system_(system),
+      presenter_(*this, screens, system) {}
 
 MainDialog::~MainDialog() = default;
 
@@ -124,62 +127,6 @@ bool MainDialog::OnPaintMinimised() {
     DrawIcon(dc, x, y, largeIcon_);
     EndPaint(window_, &paint);
     return true;
-}
-
-ScreenList MainDialog::List() const {
-    return ScreenList(GetDlgItem(window_, IDC_TOUCHSCREEN_LIST));
-}
-
-void MainDialog::SetCaption(const std::string& text) {
-    SetWindowTextA(window_, text.c_str());
-}
-
-void MainDialog::SetControlText(int controlId, const std::string& text) {
-    SetDlgItemTextA(window_, controlId, text.c_str());
-}
-
-void MainDialog::EnableControl(int controlId, bool enabled) {
-    ::EnableWindow(GetDlgItem(window_, controlId), enabled ? TRUE : FALSE);
-}
-
-void MainDialog::EnableWindow(bool enabled) {
-    ::EnableWindow(window_, enabled ? TRUE : FALSE);
-}
-
-void MainDialog::AttachScreenImages() {
-    List().AttachImages(module_);
-}
-
-void MainDialog::DeleteAllRows() {
-    List().DeleteAllRows();
-}
-
-void MainDialog::InsertRow(int row, const std::string& text, ScreenImage image) {
-    List().InsertRow(row, text, image);
-}
-
-void MainDialog::SelectRow(int row) {
-    List().SelectRow(row);
-}
-
-void MainDialog::SetListRedraw(bool enabled) {
-    List().SetRedraw(enabled);
-}
-
-void MainDialog::PostSetCursor() {
-    PostMessageA(window_, WM_SETCURSOR, 0, 0);
-}
-
-void MainDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    ShowMessageBox(text, caption, icon);
-}
-
-void MainDialog::BeginWaitCursor() {
-    BeginWait();
-}
-
-void MainDialog::EndWaitCursor() {
-    EndWait();
 }
 
 void MainDialog::EndDialog(bool confirmed) {

@@ -7,13 +7,12 @@
 #include <memory>
 
 #include "controlpanel/kavcpl_dlg.h"
-#include "controlpanel/win32/dialog_window.h"
 #include "controlpanel/win32/mapping_dialog.h"
-#include "controlpanel/win32/screen_list.h"
+#include "controlpanel/win32/screen_list_dialog.h"
 
 namespace kav::cpl::win32 {
 
-class MainDialog : public MainView, private DialogWindow {
+class MainDialog : public ScreenListDialog<MainView> {
 public:
     MainDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system);
     ~MainDialog() override;
@@ -24,19 +23,6 @@ public:
     HWND window() const { return window_; }
 
     // MainView.
-    void SetCaption(const std::string& text) override;
-    void SetControlText(int controlId, const std::string& text) override;
-    void EnableControl(int controlId, bool enabled) override;
-    void EnableWindow(bool enabled) override;
-    void AttachScreenImages() override;
-    void DeleteAllRows() override;
-    void InsertRow(int row, const std::string& text, ScreenImage image) override;
-    void SelectRow(int row) override;
-    void SetListRedraw(bool enabled) override;
-    void PostSetCursor() override;
-    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
-    void BeginWaitCursor() override;
-    void EndWaitCursor() override;
     void EndDialog(bool confirmed) override;
     void PostClose() override;
     void PostDeviceChanged(std::uint32_t event, std::uint32_t parameter) override;
@@ -55,9 +41,7 @@ private:
     bool OnCommand(int controlId);
     void OnNotify(const NMHDR& header);
     bool OnPaintMinimised();
-    ScreenList List() const;
 
-    HINSTANCE module_;
     TouchScreens& screens_;
     SystemServices& system_;
     CKavCplDlg presenter_;

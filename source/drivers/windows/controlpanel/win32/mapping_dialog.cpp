@@ -92,7 +92,7 @@ private:
 
 MappingDialog::MappingDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system,
                              std::shared_ptr<DisplayLayout> layout, MappingInput input)
-    : module_(module),
+    : ScreenListDialog(module, IDC_MAPPING_LIST),
       presenter_(*this, screens, system, std::move(layout), std::move(input), ApplicationNameFromPath(ModulePath())) {}
 
 MappingDialog::~MappingDialog() {
@@ -178,50 +178,6 @@ bool MappingDialog::OnCommand(int controlId, int code) {
     }
 }
 
-ScreenList MappingDialog::List() const {
-    return ScreenList(GetDlgItem(window_, IDC_MAPPING_LIST));
-}
-
-void MappingDialog::SetCaption(const std::string& text) {
-    SetWindowTextA(window_, text.c_str());
-}
-
-void MappingDialog::SetControlText(int controlId, const std::string& text) {
-    SetDlgItemTextA(window_, controlId, text.c_str());
-}
-
-void MappingDialog::EnableControl(int controlId, bool enabled) {
-    ::EnableWindow(GetDlgItem(window_, controlId), enabled ? TRUE : FALSE);
-}
-
-void MappingDialog::EnableWindow(bool enabled) {
-    ::EnableWindow(window_, enabled ? TRUE : FALSE);
-}
-
-void MappingDialog::AttachScreenImages() {
-    List().AttachImages(module_);
-}
-
-void MappingDialog::DeleteAllRows() {
-    List().DeleteAllRows();
-}
-
-void MappingDialog::InsertRow(int row, const std::string& text, ScreenImage image) {
-    List().InsertRow(row, text, image);
-}
-
-void MappingDialog::SelectRow(int row) {
-    List().SelectRow(row);
-}
-
-void MappingDialog::SetListRedraw(bool enabled) {
-    List().SetRedraw(enabled);
-}
-
-void MappingDialog::PostSetCursor() {
-    PostMessageA(window_, WM_SETCURSOR, 0, 0);
-}
-
 void MappingDialog::ClearNumbers(int listId) {
     SendDlgItemMessageA(window_, listId, CB_RESETCONTENT, 0, 0);
 }
@@ -238,18 +194,6 @@ std::optional<int> MappingDialog::SelectedNumber(int listId) {
     const LRESULT position = SendDlgItemMessageA(window_, listId, CB_GETCURSEL, 0, 0);
     if (position == CB_ERR) return std::nullopt;
     return static_cast<int>(position);
-}
-
-void MappingDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
-    ShowMessageBox(text, caption, icon);
-}
-
-void MappingDialog::BeginWaitCursor() {
-    BeginWait();
-}
-
-void MappingDialog::EndWaitCursor() {
-    EndWait();
 }
 
 void MappingDialog::ShowCursorUntilVisible() {

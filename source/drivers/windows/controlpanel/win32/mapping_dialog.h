@@ -8,12 +8,11 @@
 #include <string>
 
 #include "controlpanel/mapping_dlg.h"
-#include "controlpanel/win32/dialog_window.h"
-#include "controlpanel/win32/screen_list.h"
+#include "controlpanel/win32/screen_list_dialog.h"
 
 namespace kav::cpl::win32 {
 
-class MappingDialog : public MappingView, private DialogWindow {
+class MappingDialog : public ScreenListDialog<MappingView> {
 public:
     MappingDialog(HINSTANCE module, TouchScreens& screens, SystemServices& system,
                   std::shared_ptr<DisplayLayout> layout, MappingInput input);
@@ -30,23 +29,10 @@ public:
     bool PreTranslateMessage(MSG& message);
 
     // MappingView.
-    void SetCaption(const std::string& text) override;
-    void SetControlText(int controlId, const std::string& text) override;
-    void EnableControl(int controlId, bool enabled) override;
-    void EnableWindow(bool enabled) override;
-    void AttachScreenImages() override;
-    void DeleteAllRows() override;
-    void InsertRow(int row, const std::string& text, ScreenImage image) override;
-    void SelectRow(int row) override;
-    void SetListRedraw(bool enabled) override;
-    void PostSetCursor() override;
     void ClearNumbers(int listId) override;
     void AddNumber(int listId, const std::string& text) override;
     bool SelectNumber(int listId, int position) override;
     std::optional<int> SelectedNumber(int listId) override;
-    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
-    void BeginWaitCursor() override;
-    void EndWaitCursor() override;
     void ShowCursorUntilVisible() override;
     void PostMappingClosed(MappingResult result) override;
     void Close() override;
@@ -57,9 +43,7 @@ public:
 private:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     bool OnCommand(int controlId, int code);
-    ScreenList List() const;
 
-    HINSTANCE module_;
     CMappingDlg presenter_;
     HWND parent_ = nullptr;
     bool initialised_ = false;
