@@ -18,11 +18,9 @@ native_build=${2:-build/native}
 kavsvc=$windows_build/source/drivers/windows/beepservice/KavSvc.exe
 probe=$windows_build/tests/beepservice/win32/kavsvc_probe.exe
 kavsim=$native_build/source/tools/kavsim
-for file in "$kavsvc" "$probe" "$kavsim"; do
-  [ -e "$file" ] || { echo "kavsvc_wine_test: $file is missing; build it first" >&2; exit 2; }
-done
-
 . tests/wine/harness.sh
+wine_need "kavsvc_wine_test" "$kavsvc" "$probe" "$kavsim"
+
 KAVSIM=$kavsim
 wine_work kavsvc-test
 work=$WINE_WORK

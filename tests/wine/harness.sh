@@ -14,6 +14,14 @@
 # wineserver and registry, so they can change settings and kill their server freely.
 # The harness owns the EXIT trap: register clean-ups with wine_on_exit instead.
 
+# wine_need SCRIPT FILE...: ends the script (status 2) when a file it runs is not built.
+wine_need() {
+    local file
+    for file in "${@:2}"; do
+        [ -e "$file" ] || { echo "$1: $file is missing; build it first" >&2; exit 2; }
+    done
+}
+
 wine_cleanups=()
 wine_failures=0
 

@@ -19,11 +19,9 @@ bin=$build/source/drivers/windows/controlpanel
 tests=$build/tests/controlpanel/kav_controlpanel_tests.exe
 kavsim=$native/source/tools/kavsim
 probe_exe=$bin/kavcpl_probe.exe
-for file in "$bin/KavCpl.exe" "$tests" "$kavsim" "$probe_exe"; do
-    [ -e "$file" ] || { echo "kavcpl_wine_test: $file is missing; build it first" >&2; exit 2; }
-done
-
 . "$(dirname "$0")/../../wine/harness.sh"
+wine_need "kavcpl_wine_test" "$bin/KavCpl.exe" "$tests" "$kavsim" "$probe_exe"
+
 KAVSIM=$kavsim
 # A prefix of its own (the cursor checks change the user's scheme), a copy of
 # $KAV_WINE_TEMPLATE when set.

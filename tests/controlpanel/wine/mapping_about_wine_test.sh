@@ -16,11 +16,9 @@ windows_build=$(cd "${1:-build/windows}" && pwd)
 native_build=$(cd "${2:-build/native}" && pwd)
 bin=$windows_build/source/drivers/windows/controlpanel
 kavsim=$native_build/source/tools/kavsim
-for file in "$bin/KavCpl.exe" "$bin/mapping_probe.exe" "$kavsim"; do
-    [ -e "$file" ] || { echo "mapping_about_wine_test: $file is missing; build it first" >&2; exit 2; }
-done
-
 . tests/wine/harness.sh
+wine_need "mapping_about_wine_test" "$bin/KavCpl.exe" "$bin/mapping_probe.exe" "$kavsim"
+
 KAVSIM=$kavsim
 wine_work kavcpl-mapping
 work=$WINE_WORK

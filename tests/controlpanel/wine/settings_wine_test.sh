@@ -17,11 +17,9 @@ bin=$windows_build/source/drivers/windows/controlpanel
 kavcpl=$bin/KavCpl.exe
 probe=$bin/settings_probe.exe
 kavsim=$native_build/source/tools/kavsim
-for file in "$kavcpl" "$probe" "$kavsim"; do
-    [ -e "$file" ] || { echo "settings_wine_test: $file is missing; build it first" >&2; exit 2; }
-done
-
 . tests/wine/harness.sh
+wine_need "settings_wine_test" "$kavcpl" "$probe" "$kavsim"
+
 KAVSIM=$kavsim
 wine_work kavcpl-settings
 work=$WINE_WORK

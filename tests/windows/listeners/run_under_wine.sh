@@ -14,12 +14,10 @@
 set -euo pipefail
 windows=$(cd "${1:?usage: run_under_wine.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR}" && pwd)
 native=$(cd "${2:?usage: run_under_wine.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR}" && pwd)
-. "$(dirname "$0")/../../wine/harness.sh"
 program=$windows/source/drivers/windows/devicelib/listeners_wine_test.exe
 KAVSIM=$native/source/tools/kavsim
-for file in "$program" "$KAVSIM"; do
-    [ -e "$file" ] || { echo "listeners run_under_wine: $file is missing; build it first" >&2; exit 2; }
-done
+. "$(dirname "$0")/../../wine/harness.sh"
+wine_need "listeners run_under_wine" "$program" "$KAVSIM"
 
 wine_work kav-listeners-wine
 wine_prefix --reuse
