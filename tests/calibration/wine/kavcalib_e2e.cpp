@@ -236,6 +236,11 @@ std::optional<POINT> FindTarget(HWND window) {
     return std::nullopt;
 }
 
+// The ReCalibrate button's text in the shipped file of the system's language.
+std::wstring ShippedReCalibrateText() {
+    return GetSystemDefaultLangID() == 2052 ? L"\u91cd\u65b0\u6821\u51c6" : L"Recalibrate";
+}
+
 // Whether KavCalib finds a configuration file beside this program (English or fallback).
 bool ConfigurationBeside() {
     wchar_t path[MAX_PATH] = {};
@@ -359,10 +364,8 @@ struct Driver {
         }
         Check(handlePixels > 4 * 100, "four size handles drawn while the first target waits");
         // The texts come from the system language's folder: 2052's file is GBK.
-        const std::wstring reCalibrate = ControlText(window, kReCalibrateButton);
-        const bool chinese = GetSystemDefaultLangID() == 2052;
-        Check(reCalibrate == (chinese ? L"\u91cd\u65b0\u6821\u51c6" : L"Recalibrate"),
-              chinese ? "the button texts of 2052's file" : "the button texts of 1033's file");
+        Check(ControlText(window, kReCalibrateButton) == ShippedReCalibrateText(),
+              GetSystemDefaultLangID() == 2052 ? "the button texts of 2052's file" : "the button texts of 1033's file");
 
         RECT moved{w - 100, -40, w + 300, 290};  // 400 x 330, past the right and top edges
         const LRESULT movedAnswer = SendMessageW(window, WM_MOVING, 0, reinterpret_cast<LPARAM>(&moved));
@@ -404,10 +407,9 @@ struct Driver {
         }
         Check(countdownSeen, "the Cancel button counts down");
         const bool configured = ConfigurationBeside();
-        Check(ControlText(window, kReCalibrateButton) == (configured ? L"Recalibrate" : L"ReCalibrate"),
+        Check(ControlText(window, kReCalibrateButton) == (configured ? ShippedReCalibrateText() : L"ReCalibrate"),
               configured ? "the buttons' texts from the configuration file"
-                         : "without a configuration file the "
-                           "template's button texts");
+                         : "without a configuration file the template's button texts");
         if (ending == Ending::kShoot) {
             std::this_thread::sleep_for(1200ms);
             Shoot(window, "confirm");
