@@ -66,7 +66,8 @@ wine_prefix() {
 # wine_boot DIR: a freshly booted prefix in DIR, fit to be a template (its server stopped,
 # so the registry is on disk).
 wine_boot() {
-    (cd /tmp && WINEPREFIX=$1 DISPLAY= WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1) || true
+    (cd /tmp && export WINEPREFIX=$1 DISPLAY= WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" &&
+        wineboot --init >/dev/null 2>&1) || true
     WINEPREFIX=$1 wineserver -k >/dev/null 2>&1 || true
     WINEPREFIX=$1 wineserver -w >/dev/null 2>&1 || true
 }
