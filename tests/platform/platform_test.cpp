@@ -14,6 +14,7 @@
 #ifdef _WIN32
 #include "devicelib/platform/win32/win32_platform.h"
 #endif
+#include "shared/hid_reports.h"
 
 namespace kav::platform {
 namespace {
@@ -239,6 +240,22 @@ TEST(RawMouse, ButtonChangesBecomeTransitionFlags) {
         SCOPED_TRACE(std::to_string(c.before) + " -> " + std::to_string(c.after));
         EXPECT_EQ(MouseButtonTransitions(c.before, c.after), c.flags);
     }
+}
+
+// Each mouse keeps its own last buttons, and a report that is no mouse report changes none.
+TEST(MouseButtonTracker, EachMouseKeepsItsOwnButtons) {
+    const std::vector<uint8_t> leftDown{kMouseReportId, kMouseButtonLeft, 0, 0, 0, 0};
+    const std::vector<uint8_t> released{kMouseReportId, kMouseButtonNone, 0, 0, 0, 0, 0, 0};
+    const std::vector<uint8_t> notMouse{kTouchReportId, kMouseButtonNone, 0, 0, 0, 0};
+    const std::vector<uint8_t> tooShort{kMouseReportId, kMouseButtonNone};
+    MouseButtonTracker tracker;
+    EXPECT_EQ(tracker.Transitions(u"first", leftDown), kMouseLeftDown);
+    EXPECT_EQ(tracker.Transitions(u"first", leftDown), 0);
+    EXPECT_EQ(tracker.Transitions(u"second", leftDown), kMouseLeftDown);
+    EXPECT_EQ(tracker.Transitions(u"first", notMouse), 0);
+    EXPECT_EQ(tracker.Transitions(u"first", tooShort), 0);
+    EXPECT_EQ(tracker.Transitions(u"first", released), kMouseLeftUp);
+    EXPECT_EQ(tracker.Transitions(u"second", released), kMouseLeftUp);
 }
 
 TEST(RegistryData, OnlyAFourByteDwordReadsAsOne) {

@@ -9,12 +9,22 @@
 
 #include "devicelib/platform/failing_platform.h"
 #include "devicelib/platform/remote/remote_platform.h"
+#include "shared/hid_reports.h"
 
 #ifdef _WIN32
 #include "devicelib/platform/win32/win32_platform.h"
 #endif
 
 namespace kav::platform {
+
+uint16_t MouseButtonTracker::Transitions(const std::u16string& deviceName, std::span<const uint8_t> report) {
+    MOUSE_REPORT mouse;
+    if (!DecodeMouseReport(report.data(), report.size(), &mouse)) return 0;
+    uint8_t& before = buttons_[deviceName];
+    const uint16_t flags = MouseButtonTransitions(before, mouse.Buttons);
+    before = mouse.Buttons;
+    return flags;
+}
 
 Handle Platform::OpenSerial(std::u16string_view) {
     return kInvalidHandle;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -104,6 +105,18 @@ constexpr uint16_t MouseButtonTransitions(uint8_t before, uint8_t after) {
     }
     return flags;
 }
+
+// A mouse's input reports give its buttons' states, raw input their transitions: this keeps
+// each device's last buttons in between. Its owner serialises the calls.
+class MouseButtonTracker {
+public:
+    // The flags for `report`, an input report of the mouse `deviceName`; 0, and nothing
+    // kept, when the report is no mouse report.
+    uint16_t Transitions(const std::u16string& deviceName, std::span<const uint8_t> report);
+
+private:
+    std::map<std::u16string, uint8_t> buttons_;
+};
 
 struct RawInputUsage {
     uint16_t usagePage = 0;

@@ -83,7 +83,7 @@ struct Gate {
     bool open = true;
     RawInputCallback rawInput;
     DeviceChangeCallback deviceChange;
-    std::map<std::u16string, std::uint8_t> mouseButtons;  // last state per device
+    MouseButtonTracker mouseButtons;
 };
 
 }  // namespace
@@ -489,12 +489,7 @@ private:
             if (!payload.Ok()) return;
             if (kind == protocol::RawInputKind::Mouse) {
                 raw.kind = RawInputEvent::Kind::Mouse;
-                MOUSE_REPORT mouse;
-                if (DecodeMouseReport(raw.report.data(), raw.report.size(), &mouse)) {
-                    std::uint8_t& before = gate.mouseButtons[raw.deviceName];
-                    raw.mouseButtonFlags = MouseButtonTransitions(before, mouse.Buttons);
-                    before = mouse.Buttons;
-                }
+                raw.mouseButtonFlags = gate.mouseButtons.Transitions(raw.deviceName, raw.report);
                 raw.report.clear();
             } else if (kind == protocol::RawInputKind::Keyboard) {
                 raw.kind = RawInputEvent::Kind::Keyboard;

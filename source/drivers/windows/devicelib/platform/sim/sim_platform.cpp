@@ -149,7 +149,7 @@ struct Gate {
     std::mutex mutex;  // held while the callback runs
     bool open = true;
     Callback callback;
-    std::map<std::u16string, std::uint8_t> mouseButtons;  // last state per device, for raw input
+    MouseButtonTracker mouseButtons;  // for raw input
 };
 
 class SimRegistration final : public Registration {
@@ -185,16 +185,10 @@ RawInputEvent ToPlatformEvent(const ::kav::sim::RawInputEvent& event, Gate<RawIn
     RawInputEvent out;
     out.deviceName = event.deviceName;
     switch (event.type) {
-        case ::kav::sim::RawInputEvent::Type::Mouse: {
+        case ::kav::sim::RawInputEvent::Type::Mouse:
             out.kind = RawInputEvent::Kind::Mouse;
-            MOUSE_REPORT mouse;
-            if (DecodeMouseReport(event.report.data(), event.report.size(), &mouse)) {
-                std::uint8_t& before = gate.mouseButtons[event.deviceName];
-                out.mouseButtonFlags = MouseButtonTransitions(before, mouse.Buttons);
-                before = mouse.Buttons;
-            }
+            out.mouseButtonFlags = gate.mouseButtons.Transitions(event.deviceName, event.report);
             break;
-        }
         case ::kav::sim::RawInputEvent::Type::Keyboard:
             out.kind = RawInputEvent::Kind::Keyboard;
             break;
