@@ -371,6 +371,13 @@ std::pair<std::u16string, RegistryValue> ParseValueLine(std::u16string_view trim
 
 }  // namespace
 
+std::u16string RootedKeyPath(bool localMachine, std::u16string_view key) {
+    std::u16string path = localMachine ? u"\\Registry\\Machine" : u"\\Registry\\User\\Current";
+    // Appended piecewise: g++ 12 at -O3 warns falsely (-Wrestrict) on a concatenated temporary.
+    if (!key.empty()) path.append(u"\\").append(key);
+    return path;
+}
+
 RegistryBytes ToRegistryBytes(const RegistryValue& value) {
     constexpr std::uint32_t kRegSz = 1, kRegExpandSz = 2, kRegDword = 4;
     RegistryBytes data;

@@ -63,6 +63,10 @@ struct RegistryBytes {
 };
 RegistryBytes ToRegistryBytes(const RegistryValue& value);
 
+// The store's path of `key` (relative, no leading backslash) under HKEY_LOCAL_MACHINE or,
+// when `localMachine` is false, HKEY_CURRENT_USER.
+std::u16string RootedKeyPath(bool localMachine, std::u16string_view key);
+
 class RegistryFileError : public std::runtime_error {
 public:
     RegistryFileError(std::string file, std::size_t line, std::string reason);

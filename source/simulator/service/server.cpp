@@ -44,14 +44,6 @@ bool ReceiveAll(int fd, std::uint8_t* data, std::size_t size, int timeoutMs) {
     return true;
 }
 
-std::u16string StorePath(std::uint8_t root, const std::u16string& key) {
-    std::u16string path = root == static_cast<std::uint8_t>(protocol::RegistryRootId::LocalMachine)
-                              ? u"\\Registry\\Machine"
-                              : u"\\Registry\\User\\Current";
-    if (!key.empty()) path += u"\\" + key;
-    return path;
-}
-
 protocol::ReadOutcome OutcomeOf(ReadEnd end) {
     switch (end) {
         case ReadEnd::Report:
@@ -378,7 +370,8 @@ std::optional<std::string> Dispatch::OnQueryRegistry() {
         names.push_back(in_.String());
     if (!in_.Done() || root > 1 || count > protocol::kMaxRegistryNames) return Malformed();
     const sim::RegistryStore& store = service_.Registry();
-    const std::u16string path = StorePath(root, key);
+    const std::u16string path =
+        sim::RootedKeyPath(root == static_cast<std::uint8_t>(protocol::RegistryRootId::LocalMachine), key);
     const bool opened = sim::RegistryStore::IsValidKeyPath(path) && store.KeyExists(path);
     protocol::Writer reply = Reply();
     reply.U8(opened ? 1 : 0);

@@ -45,13 +45,6 @@ Platform& Factory() {
     return SimPlatformInstance();
 }
 
-std::u16string StorePath(RegistryRoot root, std::u16string_view key) {
-    std::u16string path = root == RegistryRoot::LocalMachine ? u"\\Registry\\Machine" : u"\\Registry\\User\\Current";
-    // Appended piecewise: g++ 12 at -O3 warns falsely (-Wrestrict) on a concatenated temporary.
-    if (!key.empty()) path.append(u"\\").append(key);
-    return path;
-}
-
 RegistryData ToData(const ::kav::sim::RegistryValue& value) {
     ::kav::sim::RegistryBytes data = ::kav::sim::ToRegistryBytes(value);
     return {data.type, std::move(data.bytes)};
@@ -355,7 +348,7 @@ std::unique_ptr<Registration> SimPlatform::RegisterDeviceChange(DeviceChangeCall
 std::optional<std::vector<std::optional<RegistryData>>> SimPlatform::QueryRegistryValues(
     RegistryRoot root, std::u16string_view key, std::span<const std::u16string_view> names) {
     std::shared_lock lock(state_->stackMutex);
-    const std::u16string path = StorePath(root, key);
+    const std::u16string path = ::kav::sim::RootedKeyPath(root == RegistryRoot::LocalMachine, key);
     ::kav::sim::RegistryStore* store = state_->registry;
     if (store == nullptr || !::kav::sim::RegistryStore::IsValidKeyPath(path) || !store->KeyExists(path))
         return std::nullopt;
